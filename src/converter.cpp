@@ -1,0 +1,126 @@
+// converter.cpp -- the command line, the conversion run and its fatal exit.
+#include "converter.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdlib>
+
+#include "formats/ihex_reader.h"
+#include "formats/srec_writer.h"
+
+std::FILE* ihex_in = nullptr;
+std::FILE* srec_out = nullptr;
+unsigned running_sum = 0;
+
+// The most data bytes in one S1 record (not 32: some loaders take no more).
+static constexpr unsigned MAX_S1_DATA = 30;
+
+// The data of the S0 record: the characters HDR9.
+static constexpr std::array<int, 4> header_data = {0x48, 0x44, 0x52, 0x39};
+
+// The current Intel record: its data bytes followed by its checksum byte.
+static std::array<int, 256> record_buffer;
+static unsigned byte_count;   // its count field; then the bytes not yet written
+static unsigned load_address; // its address field; then the next chunk's
+
+[[noreturn]] void error_exit(const char* message)
+{
+    std::printf("Error -- %s\n", message);
+    std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
+}
+
+// Opening a directory for reading succeeds on POSIX and only the first read
+// fails, by which time the output would have been created.
+static bool is_directory(std::FILE* stream)
+{
+    struct stat st {};
+    return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Opening outfile for writing empties it, so when it is the very file that
+// is open as the input (by any name or link) the input would be destroyed
+// before it is read.
+static bool is_same_file(std::FILE* stream, const char* path)
+{
+    struct stat open_st {};
+    struct stat path_st {};
+    return fstat(fileno(stream), &open_st) == 0 && stat(path, &path_st) == 0
+           && open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
+}
+
+static void open_files(const char* infile, const char* outfile)
+{
+    ihex_in = std::fopen(infile, "r");
+    if (ihex_in == nullptr || is_directory(ihex_in))
+        error_exit("Could not open Intel hex file");
+    if (is_same_file(ihex_in, outfile))
+        error_exit("Could not create S-record file");
+    srec_out = std::fopen(outfile, "w");
+    if (srec_out == nullptr)
+        error_exit("Could not create S-record file");
+}
+
+// Write the current data record as S1 records of at most MAX_S1_DATA bytes
+// each, at consecutive addresses.
+static void put_data_records()
+{
+    const int* cursor = record_buffer.data();
+    while (byte_count != 0) {
+        unsigned chunk_size = byte_count < MAX_S1_DATA ? byte_count : MAX_S1_DATA;
+        put_srecord(1, chunk_size, load_address, cursor);
+        load_address += chunk_size;
+        cursor += chunk_size;
+        byte_count -= chunk_size;
+    }
+}
+
+// Convert data records until the end-of-file record, whose count and
+// address fields are left in byte_count and load_address; its checksum
+// byte is not read yet.
+static void convert_records()
+{
+    for (;;) {
+        running_sum = 0;
+        skip_to(':');
+        byte_count = static_cast<unsigned>(get_hex_byte());
+        load_address = static_cast<unsigned>(get_hex_byte()) << 8;
+        load_address |= static_cast<unsigned>(get_hex_byte());
+        int record_type = get_hex_byte();
+        if (record_type == 1)
+            return;
+        if (record_type != 0)
+            error_exit("Bad record in Intel hex file");
+        // Verify the whole record before any of its bytes is written.
+        for (unsigned i = 0; i <= byte_count; ++i)
+            record_buffer[i] = get_hex_byte();
+        if ((running_sum & 0xFF) != 0)
+            error_exit("Bad record in Intel hex file");
+        put_data_records();
+    }
+}
+
+// mavrid: convert one Intel HEX file into one Motorola S-record file.
+// Each record is verified before any of its bytes is written; the first
+// fault ends the run, and nothing after the end-of-file record is read.
+int main(int argc, char* argv[])
+{
+    std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
+    std::puts("Converts one Intel HEX file into one Motorola S-record file.");
+    std::puts("");
+    if (argc != 3)
+        error_exit("Usage:  mavrid infile outfile");
+    open_files(argv[1], argv[2]);
+    put_srecord(0, header_data.size(), 0, header_data.data());
+    convert_records();
+
+    get_hex_byte(); // the end record's checksum
+    std::fclose(ihex_in);
+    if (byte_count != 0 || (running_sum & 0xFF) != 0)
+        error_exit("Bad record in Intel hex file");
+    put_srecord(9, 0, load_address, nullptr);
+    if (std::fclose(srec_out) != 0)
+        error_exit("Disk or directory full");
+    std::puts("File successfully converted");
+    return 0;
+}

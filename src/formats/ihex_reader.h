@@ -1,0 +1,13 @@
+// ihex_reader.h -- taking Intel HEX text apart, one character at a time.
+#ifndef MAVRID_FORMATS_IHEX_READER_H
+#define MAVRID_FORMATS_IHEX_READER_H
+
+// Consume characters up to and including the first whose low 7 bits are
+// target.  Ends the run at end of file.
+void skip_to(int target);
+
+// Read two hexadecimal digits; add their value, 0-255, to running_sum and
+// return it.  Ends the run on a non-digit or at end of file.
+int get_hex_byte();
+
+#endif // MAVRID_FORMATS_IHEX_READER_H
