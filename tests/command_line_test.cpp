@@ -1,0 +1,78 @@
+// Command line and files: the banner, the usage error, and the files that
+// cannot be opened or created.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "run_mavrid.h"
+
+static const std::string USAGE = BANNER + "Error -- Usage:  mavrid infile outfile\n";
+
+TEST(CommandLine, WrongArgumentCountPrintsUsageAndTouchesNothing)
+{
+    const std::vector<std::vector<std::string>> calls = {
+        {}, {"in.hex"}, {"in.hex", "out.s19", "extra"}};
+    for (const auto& args : calls) {
+        SCOPED_TRACE(args.size());
+        Sandbox box;
+        box.write("in.hex", ":00000001FF\n");
+        Outcome run = box.run(args);
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, USAGE);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_FALSE(run.output_exists);
+    }
+}
+
+TEST(CommandLine, MissingInputLeavesOutputUncreated)
+{
+    Sandbox box;
+    Outcome run = box.run({"absent.hex", "out.s19"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.console, BANNER + "Error -- Could not open Intel hex file\n");
+    EXPECT_FALSE(run.output_exists);
+}
+
+TEST(CommandLine, MissingInputLeavesExistingOutputUntouched)
+{
+    Sandbox box;
+    box.write("out.s19", "keep me\n");
+    Outcome run = box.run({"absent.hex", "out.s19"});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.output, "keep me\n");
+}
+
+TEST(CommandLine, OutputThatCannotBeCreated)
+{
+    Sandbox box;
+    box.write("in.hex", ":00000001FF\n");
+    std::filesystem::create_directory(box.path("dir"));
+    for (const char* out : {"no/such/dir/out.s19", "dir"}) {
+        SCOPED_TRACE(out);
+        Outcome run = box.run({"in.hex", out}, out);
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, BANNER + "Error -- Could not create S-record file\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(box.path("dir")));
+    EXPECT_EQ(box.read("in.hex"), ":00000001FF\n");
+}
+
+TEST(CommandLine, ExistingOutputIsReplaced)
+{
+    Sandbox box;
+    box.write("in.hex", ":00000001FF\n");
+    box.write("out.s19", std::string(5000, 'x'));
+    Outcome run = box.run({"in.hex", "out.s19"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+    EXPECT_EQ(run.output, S0_LINE + "S9030000FC\n");
+}
+
+TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
+{
+    Outcome run = run_mavrid("");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.console, BANNER + "Error -- Unexpected EOF on Intel hex file\n");
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.output, S0_LINE);
+}

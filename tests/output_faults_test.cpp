@@ -1,0 +1,57 @@
+// Writing and output faults: a full disk is reported whether the stream
+// fails at a record or only when it is closed.
+#include <gtest/gtest.h>
+
+#include "run_mavrid.h"
+
+static const std::string END = ":00000001FF\n";
+static const std::string FULL = BANNER + "Error -- Disk or directory full\n";
+
+// Enough records that the output overflows the stream buffer long before
+// the end of the input.
+static std::string many_records()
+{
+    std::string input;
+    for (unsigned address = 0; address < 0x2000; address += 16)
+        input += ihex_record(0, address, std::vector<int>(16, 0xA5));
+    return input;
+}
+
+TEST(OutputFaults, FullDiskFoundAtCloseOfASmallFile)
+{
+    Sandbox box;
+    box.write("in.hex", ":0300300002337A1E\n" + END);
+    Outcome run = box.run({"in.hex", "/dev/full"}, "");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.console, FULL);
+    EXPECT_EQ(run.errors, "");
+}
+
+TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
+{
+    // The bad record at the end is never reached: the fault is found at
+    // a record that comes before it.
+    Sandbox box;
+    box.write("in.hex", many_records() + ":0100000000FE\n" + END);
+    Outcome run = box.run({"in.hex", "/dev/full"}, "");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.console, FULL);
+
+    // The same input with a small count is refused for its record instead,
+    // since the full disk is found only at close.
+    box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END);
+    run = box.run({"small.hex", "/dev/full"}, "");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.console, BANNER + "Error -- Bad record in Intel hex file\n");
+}
+
+TEST(OutputFaults, LargeFileConvertsWhole)
+{
+    Outcome run = run_mavrid(many_records() + END);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+    std::string expected = S0_LINE;
+    for (unsigned address = 0; address < 0x2000; address += 16)
+        expected += srec_line(1, address, std::vector<int>(16, 0xA5));
+    EXPECT_EQ(run.output, expected + "S9030000FC\n");
+}

@@ -1,0 +1,159 @@
+// run_mavrid.cpp -- running the built mavrid as a child process.
+#include "run_mavrid.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+const std::string BANNER =
+    "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
+    "Converts one Intel HEX file into one Motorola S-record file.\n"
+    "\n";
+
+const std::string S0_LINE = "S007000048445239E1\n";
+
+Sandbox::Sandbox()
+{
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "mavrid-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    std::filesystem::create_directory(root_ + "/run");
+}
+
+Sandbox::~Sandbox()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::string Sandbox::path(const std::string& name) const
+{
+    if (!name.empty() && name[0] == '/')
+        return name;
+    return root_ + "/run/" + name;
+}
+
+void Sandbox::write(const std::string& name, const std::string& bytes) const
+{
+    std::ofstream(path(name), std::ios::binary) << bytes;
+}
+
+static std::string read_file(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string Sandbox::read(const std::string& name) const
+{
+    return read_file(path(name));
+}
+
+bool Sandbox::exists(const std::string& name) const
+{
+    struct stat st {};
+    return lstat(path(name).c_str(), &st) == 0;
+}
+
+// Point fd at file, opened with flags; in the child only.
+static void redirect(int fd, const std::string& file, int flags)
+{
+    int opened = open(file.c_str(), flags, 0644);
+    if (opened < 0 || dup2(opened, fd) < 0)
+        _exit(126);
+    close(opened);
+}
+
+Outcome Sandbox::run(const std::vector<std::string>& args,
+                     const std::string& output_name,
+                     const std::string& stdin_path,
+                     const std::string& stdout_path) const
+{
+    const std::string console_file = root_ + "/console.txt";
+    const std::string errors_file = root_ + "/errors.txt";
+    std::vector<std::string> words = {MAVRID_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (chdir((root_ + "/run").c_str()) != 0)
+            _exit(126);
+        redirect(0, stdin_path.empty() ? "/dev/null" : path(stdin_path), O_RDONLY);
+        redirect(1, stdout_path.empty() ? console_file : path(stdout_path),
+                 O_WRONLY | O_CREAT | O_TRUNC);
+        redirect(2, errors_file, O_WRONLY | O_CREAT | O_TRUNC);
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+
+    Outcome outcome;
+    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
+                                            : 128 + WTERMSIG(wait_status);
+    outcome.console = read_file(console_file);
+    outcome.errors = read_file(errors_file);
+    outcome.output_exists = !output_name.empty() && exists(output_name);
+    if (outcome.output_exists)
+        outcome.output = read(output_name);
+    return outcome;
+}
+
+Outcome run_mavrid(const std::string& input)
+{
+    Sandbox box;
+    box.write("in.hex", input);
+    return box.run({"in.hex", "out.s19"});
+}
+
+static std::string hex_byte(unsigned value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
+}
+
+std::string ihex_record(int type, unsigned address, const std::vector<int>& data)
+{
+    std::vector<unsigned> fields = {static_cast<unsigned>(data.size()), address >> 8,
+                                    address & 0xFF, static_cast<unsigned>(type)};
+    fields.insert(fields.end(), data.begin(), data.end());
+    std::string line = ":";
+    unsigned sum = 0;
+    for (unsigned f : fields) {
+        line += hex_byte(f);
+        sum += f;
+    }
+    return line + hex_byte((0x100 - (sum & 0xFF)) & 0xFF) + "\n";
+}
+
+std::string srec_line(int type, unsigned address, const std::vector<int>& data)
+{
+    std::vector<unsigned> fields = {static_cast<unsigned>(data.size() + 3),
+                                    (address >> 8) & 0xFF, address & 0xFF};
+    fields.insert(fields.end(), data.begin(), data.end());
+    std::string line = {'S', static_cast<char>('0' + type)};
+    unsigned sum = 0;
+    for (unsigned f : fields) {
+        line += hex_byte(f);
+        sum += f;
+    }
+    return line + hex_byte(0xFF - (sum & 0xFF)) + "\n";
+}

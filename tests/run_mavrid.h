@@ -1,0 +1,60 @@
+// run_mavrid.h -- running the built mavrid as a child process.
+#ifndef MAVRID_TESTS_RUN_MAVRID_H
+#define MAVRID_TESTS_RUN_MAVRID_H
+
+#include <string>
+#include <vector>
+
+// The two banner lines and the empty line that open every run.
+extern const std::string BANNER;
+
+// What one run left behind.
+struct Outcome {
+    int status = -1;       // exit status, or 128 + signal number
+    std::string console;   // everything written to standard output
+    std::string errors;    // everything written to standard error
+    std::string output;    // the output file's bytes, if it exists
+    bool output_exists = false;
+};
+
+// A fresh temporary folder, removed with everything in it at destruction.
+// The program runs with it as its working directory.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    std::string path(const std::string& name) const;
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+    // Run mavrid with these arguments.  Standard input comes from stdin_path
+    // and standard output goes to stdout_path when given (a path relative
+    // to the sandbox, or absolute).  The output file looked at afterwards
+    // is output_name; none when it is empty (a device such as /dev/full).
+    Outcome run(const std::vector<std::string>& args,
+                const std::string& output_name = "out.s19",
+                const std::string& stdin_path = "",
+                const std::string& stdout_path = "") const;
+
+private:
+    std::string root_;
+};
+
+// Convert input (as in.hex) to out.s19 in a fresh sandbox.
+Outcome run_mavrid(const std::string& input);
+
+// An Intel HEX record line with its checksum, ending in a line feed.
+std::string ihex_record(int type, unsigned address, const std::vector<int>& data);
+
+// An S-record line with its checksum, ending in a line feed; an oracle for
+// the writer, built independently of it.
+std::string srec_line(int type, unsigned address, const std::vector<int>& data);
+
+// Header and termination lines as every successful run writes them.
+extern const std::string S0_LINE;
+
+#endif // MAVRID_TESTS_RUN_MAVRID_H
