@@ -19,6 +19,12 @@ static constexpr unsigned MAX_S1_DATA = 30;
 // The data of the S0 record: the characters HDR9.
 static constexpr std::array<int, 4> header_data = {0x48, 0x44, 0x52, 0x39};
 
+// Stream buffers: large enough that a long file costs few system calls,
+// small enough to keep the whole run within a few hundred KiB.
+static constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+static std::array<char, STREAM_BUFFER_SIZE> in_buffer;
+static std::array<char, STREAM_BUFFER_SIZE> out_buffer;
+
 // The current Intel record: its data bytes followed by its checksum byte.
 static std::array<int, 256> record_buffer;
 static unsigned byte_count;   // its count field; then the bytes not yet written
@@ -54,11 +60,13 @@ static void open_files(const char* infile, const char* outfile)
     ihex_in = std::fopen(infile, "r");
     if (ihex_in == nullptr || is_directory(ihex_in))
         error_exit("Could not open Intel hex file");
+    std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
     if (is_same_file(ihex_in, outfile))
         error_exit("Could not create S-record file");
     srec_out = std::fopen(outfile, "w");
     if (srec_out == nullptr)
         error_exit("Could not create S-record file");
+    std::setvbuf(srec_out, out_buffer.data(), _IOFBF, out_buffer.size());
 }
 
 // Write the current data record as S1 records of at most MAX_S1_DATA bytes
@@ -92,7 +100,8 @@ static void convert_records()
         if (record_type != 0)
             error_exit("Bad record in Intel hex file");
         // Verify the whole record before any of its bytes is written.
-        for (unsigned i = 0; i <= byte_count; ++i)
+        const unsigned bytes_with_checksum = byte_count + 1;
+        for (unsigned i = 0; i < bytes_with_checksum; ++i)
             record_buffer[i] = get_hex_byte();
         if ((running_sum & 0xFF) != 0)
             error_exit("Bad record in Intel hex file");

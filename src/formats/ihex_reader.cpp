@@ -4,15 +4,39 @@
 // decided by the caller, which asks for one byte at a time.
 #include "formats/ihex_reader.h"
 
-#include <cctype>
+#include <array>
 
 #include "converter.h"
 
-// Bit 7 is dropped before anything is compared: some senders use it as a
-// parity bit, so ':' | 0x80 still starts a record.
+static_assert(EOF == -1, "the digit table keeps slot 0 for EOF");
+
+static constexpr signed char NOT_A_DIGIT = -1;
+static constexpr signed char END_OF_INPUT = -2;
+
+// Value of each character as a hexadecimal digit, indexed by the character
+// + 1 so that EOF has a slot of its own and one test in the hot path finds
+// both faults.  Bit 7 is dropped: some senders use it as a parity bit, so
+// '0' | 0x80 still reads as 0.
+static constexpr std::array<signed char, 257> digit_value = [] {
+    std::array<signed char, 257> v{};
+    for (auto& x : v)
+        x = NOT_A_DIGIT;
+    v[0] = END_OF_INPUT;
+    for (signed char i = 0; i < 16; ++i) {
+        for (int parity : {0x00, 0x80}) {
+            v[1 + (parity | "0123456789ABCDEF"[i])] = i;
+            v[1 + (parity | "0123456789abcdef"[i])] = i;
+        }
+    }
+    return v;
+}();
+static_assert(digit_value[1 + 'b'] == 11 && digit_value[1 + ('F' | 0x80)] == 15);
+static_assert(digit_value[1 + 'G'] == NOT_A_DIGIT && digit_value[1 + ' '] == NOT_A_DIGIT);
+
+// The same parity rule, for the record mark: ':' | 0x80 starts a record.
 static int get_char()
 {
-    int c = std::getc(ihex_in);
+    int c = read_char(ihex_in);
     if (c == EOF) // end of file and a read failure alike
         error_exit("Unexpected EOF on Intel hex file");
     return c & 0x7F;
@@ -24,14 +48,22 @@ void skip_to(int target)
     }
 }
 
+// Indexed by the character itself, EOF included.
+static const signed char* const value_of = digit_value.data() + 1;
+
+// Kept out of line so that the digit test stays small enough to inline.
+[[noreturn]] static void digit_fault(int value)
+{
+    error_exit(value == END_OF_INPUT ? "Unexpected EOF on Intel hex file"
+                                     : "Bad record in Intel hex file");
+}
+
 static int get_hex_digit()
 {
-    int c = std::toupper(get_char());
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    error_exit("Bad record in Intel hex file");
+    int value = value_of[read_char(ihex_in)];
+    if (value < 0)
+        digit_fault(value);
+    return value;
 }
 
 int get_hex_byte()

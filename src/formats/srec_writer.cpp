@@ -11,15 +11,16 @@ static constexpr char hex_digits[] = "0123456789ABCDEF";
 
 static void put_hex_byte(int value)
 {
-    running_sum += static_cast<unsigned>(value);
-    std::putc(hex_digits[value >> 4], srec_out);
-    std::putc(hex_digits[value & 0x0F], srec_out);
+    auto byte = static_cast<unsigned>(value);
+    running_sum += byte;
+    write_char(hex_digits[byte >> 4], srec_out);
+    write_char(hex_digits[byte & 0x0F], srec_out);
 }
 
 void put_srecord(int type, unsigned count, unsigned address, const int* data)
 {
-    std::putc('S', srec_out);
-    std::putc(hex_digits[type], srec_out);
+    write_char('S', srec_out);
+    write_char(hex_digits[type], srec_out);
     running_sum = 0;
     put_hex_byte(static_cast<int>(count + 3));
     // The address field holds 16 bits: a chunk that starts past FFFF rolls
@@ -30,7 +31,7 @@ void put_srecord(int type, unsigned count, unsigned address, const int* data)
         put_hex_byte(data[i]);
     put_hex_byte(static_cast<int>(~running_sum & 0xFF));
     // A text stream: the runtime turns this into the platform's line end.
-    std::putc('\n', srec_out);
+    write_char('\n', srec_out);
     if (std::ferror(srec_out))
         error_exit("Disk or directory full");
 }
