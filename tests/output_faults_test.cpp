@@ -12,7 +12,7 @@ static const std::string FULL = BANNER + "Error -- Disk or directory full\n";
 static std::string many_records()
 {
     std::string input;
-    for (unsigned address = 0; address < 0x2000; address += 16)
+    for (unsigned address = 0; address < 0x10000; address += 16)
         input += ihex_record(0, address, std::vector<int>(16, 0xA5));
     return input;
 }
@@ -51,7 +51,7 @@ TEST(OutputFaults, LargeFileConvertsWhole)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
     std::string expected = S0_LINE;
-    for (unsigned address = 0; address < 0x2000; address += 16)
+    for (unsigned address = 0; address < 0x10000; address += 16)
         expected += srec_line(1, address, std::vector<int>(16, 0xA5));
     EXPECT_EQ(run.output, expected + "S9030000FC\n");
 }

@@ -13,13 +13,6 @@
 #include <sstream>
 #include <stdexcept>
 
-const std::string BANNER =
-    "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
-    "Converts one Intel HEX file into one Motorola S-record file.\n"
-    "\n";
-
-const std::string S0_LINE = "S007000048445239E1\n";
-
 Sandbox::Sandbox()
 {
     std::string pattern =

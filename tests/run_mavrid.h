@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
-// The two banner lines and the empty line that open every run.
-extern const std::string BANNER;
+// The two banner lines and the empty line that open every run.  Inline, so
+// that it is built before the tests' own constants that use it.
+inline const std::string BANNER =
+    "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
+    "Converts one Intel HEX file into one Motorola S-record file.\n"
+    "\n";
 
 // What one run left behind.
 struct Outcome {
@@ -54,7 +58,7 @@ std::string ihex_record(int type, unsigned address, const std::vector<int>& data
 // the writer, built independently of it.
 std::string srec_line(int type, unsigned address, const std::vector<int>& data);
 
-// Header and termination lines as every successful run writes them.
-extern const std::string S0_LINE;
+// The header line that opens every output file.
+inline const std::string S0_LINE = "S007000048445239E1\n";
 
 #endif // MAVRID_TESTS_RUN_MAVRID_H
