@@ -1,7 +1,9 @@
 // converter.cpp -- the command line, the conversion run and its fatal exit.
 #include "converter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -21,7 +23,7 @@ static constexpr std::array<int, 4> header_data = {0x48, 0x44, 0x52, 0x39};
 
 // Stream buffers: large enough that a long file costs few system calls,
 // small enough to keep the whole run within a few hundred KiB.
-static constexpr std::size_t STREAM_BUFFER_SIZE = 64 * 1024;
+static constexpr std::size_t STREAM_BUFFER_SIZE = 65536;
 static std::array<char, STREAM_BUFFER_SIZE> in_buffer;
 static std::array<char, STREAM_BUFFER_SIZE> out_buffer;
 
@@ -36,8 +38,20 @@ static unsigned load_address; // its address field; then the next chunk's
     std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
 }
 
+// A standard descriptor closed by the caller would be handed to the first
+// file opened, and console text flushed at exit would then land in the
+// S-record file.  Holding each such slot with /dev/null keeps them apart.
+static void hold_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1)
+            open("/dev/null", O_RDWR); // takes the lowest free slot: fd
+    }
+}
+
 // Opening a directory for reading succeeds on POSIX and only the first read
-// fails, by which time the output would have been created.
+// fails, by which time the output would have been created.  (fstat of an
+// open stream does not fail in practice; no test reaches that branch.)
 static bool is_directory(std::FILE* stream)
 {
     struct stat st {};
@@ -46,7 +60,7 @@ static bool is_directory(std::FILE* stream)
 
 // Opening outfile for writing empties it, so when it is the very file that
 // is open as the input (by any name or link) the input would be destroyed
-// before it is read.
+// before it is read.  As above, fstat of the open input does not fail.
 static bool is_same_file(std::FILE* stream, const char* path)
 {
     struct stat open_st {};
@@ -114,6 +128,7 @@ static void convert_records()
 // fault ends the run, and nothing after the end-of-file record is read.
 int main(int argc, char* argv[])
 {
+    hold_standard_descriptors();
     std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
     std::puts("Converts one Intel HEX file into one Motorola S-record file.");
     std::puts("");

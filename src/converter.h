@@ -15,11 +15,23 @@ extern unsigned running_sum; // bytes of the current record; low 8 bits used
 // streams, so the lock that getc and putc take per character is skipped
 // where the C library offers that.
 #if MAVRID_HAVE_UNLOCKED_STDIO
-inline int read_char(std::FILE* stream) { return getc_unlocked(stream); }
-inline void write_char(int c, std::FILE* stream) { putc_unlocked(c, stream); }
+inline int read_char(std::FILE* stream)
+{
+    return getc_unlocked(stream);
+}
+inline void write_char(int c, std::FILE* stream)
+{
+    putc_unlocked(c, stream);
+}
 #else
-inline int read_char(std::FILE* stream) { return std::getc(stream); }
-inline void write_char(int c, std::FILE* stream) { std::putc(c, stream); }
+inline int read_char(std::FILE* stream)
+{
+    return std::getc(stream);
+}
+inline void write_char(int c, std::FILE* stream)
+{
+    std::putc(c, stream);
+}
 #endif
 
 #endif // MAVRID_CONVERTER_H

@@ -8,21 +8,22 @@
 
 #include "converter.h"
 
+// NOLINTNEXTLINE(misc-redundant-expression): a check of the C library
 static_assert(EOF == -1, "the digit table keeps slot 0 for EOF");
 
-static constexpr signed char NOT_A_DIGIT = -1;
-static constexpr signed char END_OF_INPUT = -2;
+static constexpr int NOT_A_DIGIT = -1;
+static constexpr int END_OF_INPUT = -2;
 
 // Value of each character as a hexadecimal digit, indexed by the character
 // + 1 so that EOF has a slot of its own and one test in the hot path finds
 // both faults.  Bit 7 is dropped: some senders use it as a parity bit, so
 // '0' | 0x80 still reads as 0.
-static constexpr std::array<signed char, 257> digit_value = [] {
-    std::array<signed char, 257> v{};
+static constexpr std::array<int, 257> digit_value = [] {
+    std::array<int, 257> v{};
     for (auto& x : v)
         x = NOT_A_DIGIT;
     v[0] = END_OF_INPUT;
-    for (signed char i = 0; i < 16; ++i) {
+    for (int i = 0; i < 16; ++i) {
         for (int parity : {0x00, 0x80}) {
             v[1 + (parity | "0123456789ABCDEF"[i])] = i;
             v[1 + (parity | "0123456789abcdef"[i])] = i;
@@ -49,7 +50,7 @@ void skip_to(int target)
 }
 
 // Indexed by the character itself, EOF included.
-static const signed char* const value_of = digit_value.data() + 1;
+static const int* const value_of = digit_value.data() + 1;
 
 // Kept out of line so that the digit test stays small enough to inline.
 [[noreturn]] static void digit_fault(int value)
