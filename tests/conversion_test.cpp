@@ -130,7 +130,9 @@ TEST(Conversion, RefusedRecordsKeepWhatCameBefore)
         {ihex_record(3, 0, {0, 0, 0, 0}) + END, "type 03, start segment address"},
         {ihex_record(4, 0, {0x00, 0x01}) + END, "type 04, extended linear address"},
         {ihex_record(5, 0, {0, 0, 0, 0}) + END, "type 05, start linear address"},
-        {":00000002" "ZZ", "unknown type is refused before the rest is read"},
+        {":00000002"
+         "ZZ",
+         "unknown type is refused before the rest is read"},
         {":00000001FE\n", "end record with a bad checksum"},
         {":01000001FE\n", "end record with a count, checksum right"},
         {":0100000100FE\n", "end record with a count and a data byte"},

@@ -20,11 +20,13 @@ static std::string many_records()
 TEST(OutputFaults, FullDiskFoundAtCloseOfASmallFile)
 {
     Sandbox box;
-    box.write("in.hex", ":0300300002337A1E\n" + END);
+    const std::string input = ":0300300002337A1E\n" + END;
+    box.write("in.hex", input);
     Outcome run = box.run({"in.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, FULL);
     EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(box.read("in.hex"), input);
 }
 
 TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
@@ -32,10 +34,12 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     // The bad record at the end is never reached: the fault is found at
     // a record that comes before it.
     Sandbox box;
-    box.write("in.hex", many_records() + ":0100000000FE\n" + END);
+    const std::string input = many_records() + ":0100000000FE\n" + END;
+    box.write("in.hex", input);
     Outcome run = box.run({"in.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, FULL);
+    EXPECT_EQ(box.read("in.hex"), input);
 
     // The same input with a small count is refused for its record instead,
     // since the full disk is found only at close.

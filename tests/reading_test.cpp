@@ -11,10 +11,10 @@ static const std::string CONVERTED = S0_LINE + "S106003002337A1A\nS9030000FC\n";
 TEST(Reading, AcceptedSpellingsOfTheSameRecord)
 {
     const std::string inputs[] = {
-        ":0300300002337A1E\n:00000001FF\n",                  // upper case, LF
-        ":0300300002337a1e\n:00000001ff\n",                  // lower case
-        ":0300300002337A1E\r\n:00000001FF\r\n",              // CR LF
-        ":0300300002337A1E:00000001FF",                      // nothing between records
+        ":0300300002337A1E\n:00000001FF\n",                             // upper case, LF
+        ":0300300002337a1e\n:00000001ff\n",                             // lower case
+        ":0300300002337A1E\r\n:00000001FF\r\n",                         // CR LF
+        ":0300300002337A1E:00000001FF",                                 // nothing between records
         "\n\n; comment line\n  \t:0300300002337A1E x y\n\n:00000001FF", // junk between
         "\xBA\xB0\xB3\xB0\xB0\xB3\xB0\xB0\xB0\xB0\xB2\xB3\xB3\xB7\xC1\xB1\xC5\n"
         "\xBA\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB1\xC6\xC6\n", // bit 7 set on every character
@@ -51,14 +51,20 @@ static const std::string ONE_S1 = S0_LINE + "S106003002337A1A\n";
 static const BadInput bad_inputs[] = {
     {":03003000 02337A1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // blank between pairs
     {":0300300002337G1E\n" + END, "Bad record in Intel hex file", S0_LINE},  // not a digit
-    {":0300300002337\xC7" "1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // 'G' | 0x80
-    {":030030:002337A1E\n" + END, "Bad record in Intel hex file", S0_LINE},  // mark inside
-    {":0300300002337A1\n" + END, "Bad record in Intel hex file", S0_LINE},   // line end inside
-    {":03003000\0" "02337A1E\n"s + END, "Bad record in Intel hex file", S0_LINE}, // NUL inside
-    {":0300300002337A", "Unexpected EOF on Intel hex file", S0_LINE},       // cut short
-    {":0", "Unexpected EOF on Intel hex file", S0_LINE},                    // cut mid-byte
+    {":0300300002337\xC7"
+     "1E\n"
+         + END,
+     "Bad record in Intel hex file", S0_LINE},                              // 'G' | 0x80
+    {":030030:002337A1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // mark inside
+    {":0300300002337A1\n" + END, "Bad record in Intel hex file", S0_LINE},  // line end inside
+    {":03003000\0"
+     "02337A1E\n"s
+         + END,
+     "Bad record in Intel hex file", S0_LINE},                        // NUL inside
+    {":0300300002337A", "Unexpected EOF on Intel hex file", S0_LINE}, // cut short
+    {":0", "Unexpected EOF on Intel hex file", S0_LINE},              // cut mid-byte
     {"no record mark at all\n", "Unexpected EOF on Intel hex file", S0_LINE},
-    {":0300300002337A1E\n", "Unexpected EOF on Intel hex file", ONE_S1},    // no end record
+    {":0300300002337A1E\n", "Unexpected EOF on Intel hex file", ONE_S1},          // no end record
     {":0300300002337A1E\n:00000001", "Unexpected EOF on Intel hex file", ONE_S1}, // end cut short
 };
 

@@ -2,10 +2,12 @@
 #include "run_mavrid.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,8 +17,7 @@
 
 Sandbox::Sandbox()
 {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mavrid-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "mavrid-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     root_ = pattern;
@@ -31,7 +32,7 @@ Sandbox::~Sandbox()
 
 std::string Sandbox::path(const std::string& name) const
 {
-    if (!name.empty() && name[0] == '/')
+    if ((!name.empty() && name[0] == '/') || name == CLOSED)
         return name;
     return root_ + "/run/" + name;
 }
@@ -60,32 +61,44 @@ bool Sandbox::exists(const std::string& name) const
     return lstat(path(name).c_str(), &st) == 0;
 }
 
-// Point fd at file, opened with flags; in the child only.
+// Point fd at file, opened with flags, or close it; in the child only.
 static void redirect(int fd, const std::string& file, int flags)
 {
+    if (file == CLOSED) {
+        close(fd);
+        return;
+    }
     int opened = open(file.c_str(), flags, 0644);
     if (opened < 0 || dup2(opened, fd) < 0)
         _exit(126);
     close(opened);
 }
 
-Outcome Sandbox::run(const std::vector<std::string>& args,
-                     const std::string& output_name,
-                     const std::string& stdin_path,
-                     const std::string& stdout_path) const
+Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& output_name,
+                     const std::string& stdin_path, const std::string& stdout_path,
+                     const std::string* piped_input) const
 {
     const std::string console_file = root_ + "/console.txt";
     const std::string errors_file = root_ + "/errors.txt";
     std::vector<std::string> words = {MAVRID_PATH};
     words.insert(words.end(), args.begin(), args.end());
 
+    int pipe_fds[2] = {-1, -1};
+    if (piped_input != nullptr && pipe(pipe_fds) != 0)
+        throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (chdir((root_ + "/run").c_str()) != 0)
             _exit(126);
-        redirect(0, stdin_path.empty() ? "/dev/null" : path(stdin_path), O_RDONLY);
+        if (piped_input != nullptr) {
+            dup2(pipe_fds[0], 0);
+            close(pipe_fds[0]);
+            close(pipe_fds[1]);
+        } else {
+            redirect(0, stdin_path.empty() ? "/dev/null" : path(stdin_path), O_RDONLY);
+        }
         redirect(1, stdout_path.empty() ? console_file : path(stdout_path),
                  O_WRONLY | O_CREAT | O_TRUNC);
         redirect(2, errors_file, O_WRONLY | O_CREAT | O_TRUNC);
@@ -96,12 +109,27 @@ Outcome Sandbox::run(const std::vector<std::string>& args,
         execv(argv[0], argv.data());
         _exit(127);
     }
+    if (piped_input != nullptr) {
+        // The child may stop reading at a fault; a broken pipe is no error here.
+        std::signal(SIGPIPE, SIG_IGN);
+        close(pipe_fds[0]);
+        for (std::size_t done = 0; done < piped_input->size();) {
+            ssize_t n =
+                ::write(pipe_fds[1], piped_input->data() + done, piped_input->size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        close(pipe_fds[1]);
+    }
     int wait_status = 0;
-    waitpid(pid, &wait_status, 0);
+    struct rusage usage {};
+    wait4(pid, &wait_status, 0, &usage);
 
     Outcome outcome;
-    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                            : 128 + WTERMSIG(wait_status);
+    outcome.max_rss_kib = usage.ru_maxrss;
+    outcome.status =
+        WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     outcome.console = read_file(console_file);
     outcome.errors = read_file(errors_file);
     outcome.output_exists = !output_name.empty() && exists(output_name);
@@ -139,8 +167,8 @@ std::string ihex_record(int type, unsigned address, const std::vector<int>& data
 
 std::string srec_line(int type, unsigned address, const std::vector<int>& data)
 {
-    std::vector<unsigned> fields = {static_cast<unsigned>(data.size() + 3),
-                                    (address >> 8) & 0xFF, address & 0xFF};
+    std::vector<unsigned> fields = {static_cast<unsigned>(data.size() + 3), (address >> 8) & 0xFF,
+                                    address & 0xFF};
     fields.insert(fields.end(), data.begin(), data.end());
     std::string line = {'S', static_cast<char>('0' + type)};
     unsigned sum = 0;

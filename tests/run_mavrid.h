@@ -7,24 +7,28 @@
 
 // The two banner lines and the empty line that open every run.  Inline, so
 // that it is built before the tests' own constants that use it.
-inline const std::string BANNER =
-    "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
-    "Converts one Intel HEX file into one Motorola S-record file.\n"
-    "\n";
+inline const std::string BANNER = "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
+                                  "Converts one Intel HEX file into one Motorola S-record file.\n"
+                                  "\n";
 
 // What one run left behind.
 struct Outcome {
-    int status = -1;       // exit status, or 128 + signal number
-    std::string console;   // everything written to standard output
-    std::string errors;    // everything written to standard error
-    std::string output;    // the output file's bytes, if it exists
+    int status = -1;     // exit status, or 128 + signal number
+    std::string console; // everything written to standard output
+    std::string errors;  // everything written to standard error
+    std::string output;  // the output file's bytes, if it exists
     bool output_exists = false;
+    long max_rss_kib = 0; // the child's peak resident memory
 };
+
+// Given as stdin_path or stdout_path: the child starts with that
+// descriptor closed.
+inline const std::string CLOSED = "<closed>";
 
 // A fresh temporary folder, removed with everything in it at destruction.
 // The program runs with it as its working directory.
 class Sandbox {
-public:
+  public:
     Sandbox();
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
@@ -37,14 +41,14 @@ public:
 
     // Run mavrid with these arguments.  Standard input comes from stdin_path
     // and standard output goes to stdout_path when given (a path relative
-    // to the sandbox, or absolute).  The output file looked at afterwards
+    // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
+    // input is a pipe that the test writes those bytes into.  The output file looked at afterwards
     // is output_name; none when it is empty (a device such as /dev/full).
-    Outcome run(const std::vector<std::string>& args,
-                const std::string& output_name = "out.s19",
-                const std::string& stdin_path = "",
-                const std::string& stdout_path = "") const;
+    Outcome run(const std::vector<std::string>& args, const std::string& output_name = "out.s19",
+                const std::string& stdin_path = "", const std::string& stdout_path = "",
+                const std::string* piped_input = nullptr) const;
 
-private:
+  private:
     std::string root_;
 };
 

@@ -1,0 +1,88 @@
+// Streams: input from pipes, which cannot seek, and console output that
+// fails or is closed, which must not change the outcome or the files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "run_mavrid.h"
+
+static const std::string END = ":00000001FF\n";
+
+// A 64 KiB image: far more than a pipe holds, so it must be streamed.
+static std::string image(std::string& expected)
+{
+    std::string input;
+    expected = S0_LINE;
+    for (unsigned address = 0; address < 0x10000; address += 32) {
+        std::vector<int> data(32, static_cast<int>(address >> 8));
+        input += ihex_record(0, address, data);
+        expected += srec_line(1, address, {data.begin(), data.begin() + 30});
+        expected += srec_line(1, address + 30, {data.begin() + 30, data.end()});
+    }
+    expected += "S9030000FC\n";
+    return input + END;
+}
+
+TEST(Streams, InputFromAPipe)
+{
+    std::string expected;
+    const std::string input = image(expected);
+    Sandbox box;
+    Outcome run = box.run({"/dev/stdin", "out.s19"}, "out.s19", "", "", &input);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+    EXPECT_EQ(run.output, expected);
+}
+
+TEST(Streams, InputFromANamedPipe)
+{
+    std::string expected;
+    const std::string input = image(expected);
+    Sandbox box;
+    ASSERT_EQ(mkfifo(box.path("in.fifo").c_str(), 0600), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        box.write("in.fifo", input);
+        _exit(0);
+    }
+    Outcome run = box.run({"in.fifo", "out.s19"});
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, expected);
+}
+
+// The console is only a report: when it cannot be written, the status and
+// the output file still say what happened, and no console text reaches the
+// output file, even when a closed descriptor is reused for it.
+TEST(Streams, FailingOrClosedConsoleChangesNothingElse)
+{
+    const std::string good = ":0300300002337A1E\n" + END;
+    const std::string bad = ":0300300002337A1E\n:0300300002337A1F\n" + END;
+    const std::string converted = S0_LINE + "S106003002337A1A\nS9030000FC\n";
+    const std::string partial = S0_LINE + "S106003002337A1A\n";
+    struct Case {
+        const char* why;
+        std::string stdin_path, stdout_path, input, output;
+        int status;
+    };
+    const Case cases[] = {
+        {"console full, success", "", "/dev/full", good, converted, 0},
+        {"console full, failure", "", "/dev/full", bad, partial, 255},
+        {"console closed, success", "", CLOSED, good, converted, 0},
+        {"console closed, failure", "", CLOSED, bad, partial, 255},
+        {"input and console closed, failure", CLOSED, CLOSED, bad, partial, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Sandbox box;
+        box.write("in.hex", c.input);
+        Outcome run = box.run({"in.hex", "out.s19"}, "out.s19", c.stdin_path, c.stdout_path);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(run.output, c.output);
+        EXPECT_EQ(box.read("in.hex"), c.input);
+    }
+}
