@@ -76,3 +76,11 @@ TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.output, S0_LINE);
 }
+
+// The title line names the release; a new version changes both together.
+TEST(CommandLine, BannerNamesTheProjectVersion)
+{
+    Outcome run = run_mavrid(":00000001FF\n");
+    EXPECT_EQ(run.console.substr(0, run.console.find('\n')),
+              "Intel Hex to Motorola S-Record Converter Ver " MAVRID_VERSION);
+}
