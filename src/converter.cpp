@@ -1,12 +1,16 @@
 // converter.cpp -- the command line, the conversion run and its fatal exit.
 #include "converter.h"
 
+#include <array>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <filesystem>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <array>
-#include <cstdlib>
+#endif
 
 #include "formats/ihex_reader.h"
 #include "formats/srec_writer.h"
@@ -38,6 +42,23 @@ static unsigned load_address; // its address field; then the next chunk's
     std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
 }
 
+#ifdef _WIN32
+// Windows hands out no closed standard slot to a new file, refuses to open a
+// directory as a file, and has no inode numbers: the library compares the
+// two paths' file identities instead.
+static void hold_standard_descriptors() {}
+
+static bool is_directory(std::FILE* /*stream*/)
+{
+    return false;
+}
+
+static bool is_same_file(std::FILE* /*stream*/, const char* infile, const char* outfile)
+{
+    std::error_code error;
+    return std::filesystem::equivalent(infile, outfile, error);
+}
+#else
 // A standard descriptor closed by the caller would be handed to the first
 // file opened, and console text flushed at exit would then land in the
 // S-record file.  Holding each such slot with /dev/null keeps them apart.
@@ -61,21 +82,25 @@ static bool is_directory(std::FILE* stream)
 // Opening outfile for writing empties it, so when it is the very file that
 // is open as the input (by any name or link) the input would be destroyed
 // before it is read.  As above, fstat of the open input does not fail.
-static bool is_same_file(std::FILE* stream, const char* path)
+static bool is_same_file(std::FILE* stream, const char* /*infile*/, const char* path)
 {
     struct stat open_st {};
     struct stat path_st {};
     return fstat(fileno(stream), &open_st) == 0 && stat(path, &path_st) == 0
            && open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
 }
+#endif
 
 static void open_files(const char* infile, const char* outfile)
 {
-    ihex_in = std::fopen(infile, "r");
+    // Binary, so that every byte arrives as it is on every platform: a
+    // Windows text stream would end the input at a Ctrl-Z and drop carriage
+    // returns.  On POSIX the two modes are the same.
+    ihex_in = std::fopen(infile, "rb");
     if (ihex_in == nullptr || is_directory(ihex_in))
         error_exit("Could not open Intel hex file");
     std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
-    if (is_same_file(ihex_in, outfile))
+    if (is_same_file(ihex_in, infile, outfile))
         error_exit("Could not create S-record file");
     srec_out = std::fopen(outfile, "w");
     if (srec_out == nullptr)
