@@ -49,21 +49,12 @@ void skip_to(int target)
     }
 }
 
-// Indexed by the character itself, EOF included.
-static const int* const value_of = digit_value.data() + 1;
-
-// Kept out of line so that the digit test stays small enough to inline.
-[[noreturn]] static void digit_fault(int value)
-{
-    error_exit(value == END_OF_INPUT ? "Unexpected EOF on Intel hex file"
-                                     : "Bad record in Intel hex file");
-}
-
 static int get_hex_digit()
 {
-    int value = value_of[read_char(ihex_in)];
+    int value = digit_value[static_cast<unsigned>(read_char(ihex_in) + 1)];
     if (value < 0)
-        digit_fault(value);
+        error_exit(value == END_OF_INPUT ? "Unexpected EOF on Intel hex file"
+                                         : "Bad record in Intel hex file");
     return value;
 }
 
