@@ -151,17 +151,25 @@ static std::string hex_byte(unsigned value)
     return {digits[(value >> 4) & 0xF], digits[value & 0xF]};
 }
 
+// The fields as hexadecimal digit pairs; their sum is left in sum.
+static std::string hex_fields(const std::vector<unsigned>& fields, unsigned& sum)
+{
+    std::string digits;
+    sum = 0;
+    for (unsigned f : fields) {
+        digits += hex_byte(f);
+        sum += f;
+    }
+    return digits;
+}
+
 std::string ihex_record(int type, unsigned address, const std::vector<int>& data)
 {
     std::vector<unsigned> fields = {static_cast<unsigned>(data.size()), address >> 8,
                                     address & 0xFF, static_cast<unsigned>(type)};
     fields.insert(fields.end(), data.begin(), data.end());
-    std::string line = ":";
     unsigned sum = 0;
-    for (unsigned f : fields) {
-        line += hex_byte(f);
-        sum += f;
-    }
+    std::string line = ":" + hex_fields(fields, sum);
     return line + hex_byte((0x100 - (sum & 0xFF)) & 0xFF) + "\n";
 }
 
@@ -170,11 +178,8 @@ std::string srec_line(int type, unsigned address, const std::vector<int>& data)
     std::vector<unsigned> fields = {static_cast<unsigned>(data.size() + 3), (address >> 8) & 0xFF,
                                     address & 0xFF};
     fields.insert(fields.end(), data.begin(), data.end());
-    std::string line = {'S', static_cast<char>('0' + type)};
     unsigned sum = 0;
-    for (unsigned f : fields) {
-        line += hex_byte(f);
-        sum += f;
-    }
+    std::string line = {'S', static_cast<char>('0' + type)};
+    line += hex_fields(fields, sum);
     return line + hex_byte(0xFF - (sum & 0xFF)) + "\n";
 }
