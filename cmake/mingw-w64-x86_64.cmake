@@ -1,12 +1,4 @@
-# Cross-compiling a self-contained 64-bit Windows console mavrid.exe with
-# MinGW-w64 (Debian: g++-mingw-w64-x86-64).
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows console build (Debian: g++-mingw-w64-x86-64).
+set(MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The C and C++ runtimes linked in, so no DLL but the system's is needed.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -1,0 +1,12 @@
+# Shared by the MinGW-w64 toolchain files, which set MINGW_TRIPLET and
+# CMAKE_SYSTEM_PROCESSOR first.  Builds a self-contained Windows console
+# mavrid.exe: the C and C++ runtimes are linked in, so no DLL but the
+# system's is needed beside it.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
