@@ -42,7 +42,10 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     EXPECT_EQ(box.read("in.hex"), input);
 
     // The same input with a small count is refused for its record instead,
-    // since the full disk is found only at close.
+    // since the full disk is found only at close.  Wine's C runtime writes
+    // each line out as it ends, so there the disk is found full at once.
+    if (WINDOWS)
+        return;
     box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END);
     run = box.run({"small.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);

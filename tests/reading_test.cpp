@@ -19,6 +19,7 @@ TEST(Reading, AcceptedSpellingsOfTheSameRecord)
         "\xBA\xB0\xB3\xB0\xB0\xB3\xB0\xB0\xB0\xB0\xB2\xB3\xB3\xB7\xC1\xB1\xC5\n"
         "\xBA\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB1\xC6\xC6\n", // bit 7 set on every character
         ":0300300002337A1E\n:00000001FF\n:0300300002337A1F\ngarbage\xFF", // after end
+        ":0300300002337A1E\n\x1A:00000001FF\n", // Ctrl-Z is no end of input
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
@@ -56,7 +57,11 @@ static const BadInput bad_inputs[] = {
          + END,
      "Bad record in Intel hex file", S0_LINE},                              // 'G' | 0x80
     {":030030:002337A1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // mark inside
-    {":0300300002337A1\n" + END, "Bad record in Intel hex file", S0_LINE},  // line end inside
+    {":0300300002337A\x1A"
+     "1E\n"
+         + END,
+     "Bad record in Intel hex file", S0_LINE},                             // Ctrl-Z inside
+    {":0300300002337A1\n" + END, "Bad record in Intel hex file", S0_LINE}, // line end inside
     {":03003000\0"
      "02337A1E\n"s
          + END,

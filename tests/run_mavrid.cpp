@@ -1,6 +1,8 @@
 // run_mavrid.cpp -- running the built mavrid as a child process.
 #include "run_mavrid.h"
 
+#include "launcher.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -61,6 +63,25 @@ bool Sandbox::exists(const std::string& name) const
     return lstat(path(name).c_str(), &st) == 0;
 }
 
+// A Windows text stream ends its lines in CR LF; they are compared as LF,
+// and a line end without its CR is left marked so that no comparison passes.
+static std::string from_text_stream(const std::string& bytes)
+{
+    if (!WINDOWS)
+        return bytes;
+    std::string lines;
+    for (char c : bytes) {
+        if (c == '\n') {
+            if (!lines.empty() && lines.back() == '\r')
+                lines.pop_back();
+            else
+                lines += "<LF without CR>";
+        }
+        lines += c;
+    }
+    return lines;
+}
+
 // Point fd at file, opened with flags, or close it; in the child only.
 static void redirect(int fd, const std::string& file, int flags)
 {
@@ -80,7 +101,8 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
 {
     const std::string console_file = root_ + "/console.txt";
     const std::string errors_file = root_ + "/errors.txt";
-    std::vector<std::string> words = {MAVRID_PATH};
+    std::vector<std::string> words = {MAVRID_LAUNCHER_WORDS};
+    words.push_back(MAVRID_PATH);
     words.insert(words.end(), args.begin(), args.end());
 
     int pipe_fds[2] = {-1, -1};
@@ -106,7 +128,7 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
         for (std::string& w : words)
             argv.push_back(w.data());
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (piped_input != nullptr) {
@@ -130,11 +152,11 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
     outcome.max_rss_kib = usage.ru_maxrss;
     outcome.status =
         WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    outcome.console = read_file(console_file);
+    outcome.console = from_text_stream(read_file(console_file));
     outcome.errors = read_file(errors_file);
     outcome.output_exists = !output_name.empty() && exists(output_name);
     if (outcome.output_exists)
-        outcome.output = read(output_name);
+        outcome.output = from_text_stream(read(output_name));
     return outcome;
 }
 

@@ -21,6 +21,10 @@ struct Outcome {
     long max_rss_kib = 0; // the child's peak resident memory
 };
 
+// Whether the program under test is a Windows build (run through a
+// launcher such as Wine), whose console and output lines end in CR LF.
+inline constexpr bool WINDOWS = MAVRID_WINDOWS != 0;
+
 // Given as stdin_path or stdout_path: the child starts with that
 // descriptor closed.
 inline const std::string CLOSED = "<closed>";
@@ -42,8 +46,10 @@ class Sandbox {
     // Run mavrid with these arguments.  Standard input comes from stdin_path
     // and standard output goes to stdout_path when given (a path relative
     // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
-    // input is a pipe that the test writes those bytes into.  The output file looked at afterwards
-    // is output_name; none when it is empty (a device such as /dev/full).
+    // input is a pipe that the test writes those bytes into.  The output
+    // file looked at afterwards is output_name; none when it is empty (a
+    // device such as /dev/full).  Console text and output file are given
+    // with LF line ends on every platform.
     Outcome run(const std::vector<std::string>& args, const std::string& output_name = "out.s19",
                 const std::string& stdin_path = "", const std::string& stdout_path = "",
                 const std::string* piped_input = nullptr) const;

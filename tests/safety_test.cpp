@@ -30,6 +30,10 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
+        // Windows has no file name for standard input; under Wine the name
+        // reaches the Wine server's own standard input instead.
+        if (WINDOWS && call.args[0] == "/dev/stdin")
+            continue;
         Sandbox box;
         box.write("in.hex", INPUT);
         ASSERT_EQ(link(box.path("in.hex").c_str(), box.path("hard.hex").c_str()), 0);
@@ -37,10 +41,10 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         std::vector<std::string> args = call.args;
         if (args[1].empty())
             args[1] = box.path("in.hex");
-        Outcome run = box.run(args, "in.hex", call.stdin_path);
+        Outcome run = box.run(args, "", call.stdin_path);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, REFUSED);
-        EXPECT_EQ(run.output, INPUT);
+        EXPECT_EQ(box.read("in.hex"), INPUT);
     }
 }
 

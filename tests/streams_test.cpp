@@ -27,6 +27,8 @@ static std::string image(std::string& expected)
 
 TEST(Streams, InputFromAPipe)
 {
+    if (WINDOWS)
+        GTEST_SKIP() << "Windows has no file name for standard input";
     std::string expected;
     const std::string input = image(expected);
     Sandbox box;
@@ -77,6 +79,11 @@ TEST(Streams, FailingOrClosedConsoleChangesNothingElse)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
+        // Started with descriptors 0 and 1 both closed, Wine's server reports
+        // a protocol error and the exit status is lost; Windows itself keeps
+        // the standard descriptors reserved, open or not.
+        if (WINDOWS && c.stdin_path == CLOSED)
+            continue;
         Sandbox box;
         box.write("in.hex", c.input);
         Outcome run = box.run({"in.hex", "out.s19"}, "out.s19", c.stdin_path, c.stdout_path);
