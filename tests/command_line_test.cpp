@@ -15,7 +15,7 @@ TEST(CommandLine, WrongArgumentCountPrintsUsageAndTouchesNothing)
     for (const auto& args : calls) {
         SCOPED_TRACE(args.size());
         Sandbox box;
-        box.write("in.hex", ":00000001FF\n");
+        box.write("in.hex", END_RECORD);
         Outcome run = box.run(args);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, USAGE);
@@ -45,7 +45,7 @@ TEST(CommandLine, MissingInputLeavesExistingOutputUntouched)
 TEST(CommandLine, OutputThatCannotBeCreated)
 {
     Sandbox box;
-    box.write("in.hex", ":00000001FF\n");
+    box.write("in.hex", END_RECORD);
     std::filesystem::create_directory(box.path("dir"));
     for (const char* out : {"no/such/dir/out.s19", "dir"}) {
         SCOPED_TRACE(out);
@@ -54,18 +54,18 @@ TEST(CommandLine, OutputThatCannotBeCreated)
         EXPECT_EQ(run.console, BANNER + "Error -- Could not create S-record file\n");
     }
     EXPECT_TRUE(std::filesystem::is_directory(box.path("dir")));
-    EXPECT_EQ(box.read("in.hex"), ":00000001FF\n");
+    EXPECT_EQ(box.read("in.hex"), END_RECORD);
 }
 
 TEST(CommandLine, ExistingOutputIsReplaced)
 {
     Sandbox box;
-    box.write("in.hex", ":00000001FF\n");
+    box.write("in.hex", END_RECORD);
     box.write("out.s19", std::string(5000, 'x'));
     Outcome run = box.run({"in.hex", "out.s19"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
-    EXPECT_EQ(run.output, S0_LINE + "S9030000FC\n");
+    EXPECT_EQ(run.output, S0_LINE + S9_LINE);
 }
 
 TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
@@ -80,7 +80,7 @@ TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
 // The title line names the release; a new version changes both together.
 TEST(CommandLine, BannerNamesTheProjectVersion)
 {
-    Outcome run = run_mavrid(":00000001FF\n");
+    Outcome run = run_mavrid(END_RECORD);
     EXPECT_EQ(run.console.substr(0, run.console.find('\n')),
               "Intel Hex to Motorola S-Record Converter Ver " MAVRID_VERSION);
 }

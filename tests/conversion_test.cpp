@@ -6,8 +6,6 @@
 
 #include "run_mavrid.h"
 
-static const std::string END = ":00000001FF\n";
-static const std::string S9 = "S9030000FC\n";
 static const std::string SUCCESS = BANNER + "File successfully converted\n";
 static const std::string BAD = BANNER + "Error -- Bad record in Intel hex file\n";
 
@@ -28,7 +26,7 @@ static std::vector<int> slice(const std::vector<int>& data, unsigned from, unsig
 
 TEST(Conversion, EndRecordAloneGivesHeaderAndTermination)
 {
-    Outcome run = run_mavrid(END);
+    Outcome run = run_mavrid(END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, SUCCESS);
     EXPECT_EQ(run.errors, "");
@@ -37,21 +35,21 @@ TEST(Conversion, EndRecordAloneGivesHeaderAndTermination)
 
 TEST(Conversion, OneShortRecordBecomesOneS1Line)
 {
-    Outcome run = run_mavrid(":0300300002337A1E\n" + END);
+    Outcome run = run_mavrid(":0300300002337A1E\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, SUCCESS);
-    EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\n" + S9);
+    EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\n" + S9_LINE);
 }
 
 TEST(Conversion, LongRecordsSplitIntoThirtyByteChunks)
 {
     std::vector<int> data = counting(32);
-    Outcome run = run_mavrid(ihex_record(0, 0x1000, data) + END);
+    Outcome run = run_mavrid(ihex_record(0, 0x1000, data) + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE
                               + "S1211000000102030405060708090A0B0C0D0E0F101112131415161718191A"
                                 "1B1C1D1B\n"
-                              + "S105101E1E1F8F\n" + S9);
+                              + "S105101E1E1F8F\n" + S9_LINE);
 }
 
 TEST(Conversion, ChunkBoundaries)
@@ -62,16 +60,16 @@ TEST(Conversion, ChunkBoundaries)
         std::string expected = S0_LINE;
         for (unsigned at = 0; at < n; at += 30)
             expected += srec_line(1, 0x2000 + at, slice(data, at, std::min(30u, n - at)));
-        Outcome run = run_mavrid(ihex_record(0, 0x2000, data) + END);
+        Outcome run = run_mavrid(ihex_record(0, 0x2000, data) + END_RECORD);
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.output, expected + S9);
+        EXPECT_EQ(run.output, expected + S9_LINE);
     }
 }
 
 TEST(Conversion, FullLengthRecordGivesNineS1Lines)
 {
     std::vector<int> data = counting(255);
-    Outcome run = run_mavrid(ihex_record(0, 0x0100, data) + END);
+    Outcome run = run_mavrid(ihex_record(0, 0x0100, data) + END_RECORD);
     ASSERT_EQ(run.status, 0);
     // Eight of 30 bytes, then 15, their addresses 30 apart; count fields 21 and 12.
     const char* starts[] = {"S1210100", "S121011E", "S121013C", "S121015A", "S1210178",
@@ -81,24 +79,24 @@ TEST(Conversion, FullLengthRecordGivesNineS1Lines)
         EXPECT_EQ(rest.substr(0, 8), start);
         rest.erase(0, rest.find('\n') + 1);
     }
-    EXPECT_EQ(rest, S9);
+    EXPECT_EQ(rest, S9_LINE);
 }
 
 TEST(Conversion, RecordsKeepTheirOrderAndAreNeverMerged)
 {
     // Two adjacent records and one below them: three S1 lines, as given.
     std::string input = ihex_record(0, 0x0010, {1, 2}) + ihex_record(0, 0x0012, {3, 4})
-                        + ihex_record(0, 0x0000, {5}) + END;
+                        + ihex_record(0, 0x0000, {5}) + END_RECORD;
     Outcome run = run_mavrid(input);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, S0_LINE + "S10500100102E7\nS10500120304E1\nS104000005F6\n" + S9);
+    EXPECT_EQ(run.output, S0_LINE + "S10500100102E7\nS10500120304E1\nS104000005F6\n" + S9_LINE);
 }
 
 TEST(Conversion, EmptyDataRecordGivesNoS1Line)
 {
-    Outcome run = run_mavrid(":00123400BA\n:0300300002337A1E\n" + END);
+    Outcome run = run_mavrid(":00123400BA\n:0300300002337A1E\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\n" + S9);
+    EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\n" + S9_LINE);
 }
 
 TEST(Conversion, EndRecordAddressIsCarriedIntoS9)
@@ -123,13 +121,13 @@ TEST(Conversion, RefusedRecordsKeepWhatCameBefore)
 {
     const std::string good = ":0300300002337A1E\n";
     const Refused refused[] = {
-        {":0300300002337A1F\n" + END, "checksum off by one"},
-        {":0300300002337A00\n" + END, "checksum zero"},
-        {":0400300002337A1E\n" + END, "count one too high, sum cannot match"},
-        {ihex_record(2, 0, {0x10, 0x00}) + END, "type 02, extended segment address"},
-        {ihex_record(3, 0, {0, 0, 0, 0}) + END, "type 03, start segment address"},
-        {ihex_record(4, 0, {0x00, 0x01}) + END, "type 04, extended linear address"},
-        {ihex_record(5, 0, {0, 0, 0, 0}) + END, "type 05, start linear address"},
+        {":0300300002337A1F\n" + END_RECORD, "checksum off by one"},
+        {":0300300002337A00\n" + END_RECORD, "checksum zero"},
+        {":0400300002337A1E\n" + END_RECORD, "count one too high, sum cannot match"},
+        {ihex_record(2, 0, {0x10, 0x00}) + END_RECORD, "type 02, extended segment address"},
+        {ihex_record(3, 0, {0, 0, 0, 0}) + END_RECORD, "type 03, start segment address"},
+        {ihex_record(4, 0, {0x00, 0x01}) + END_RECORD, "type 04, extended linear address"},
+        {ihex_record(5, 0, {0, 0, 0, 0}) + END_RECORD, "type 05, start linear address"},
         {":00000002"
          "ZZ",
          "unknown type is refused before the rest is read"},

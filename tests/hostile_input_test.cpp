@@ -43,7 +43,7 @@ TEST(HostileInput, EndsWithOneErrorLineInBoundedMemory)
         {"count FF cut short", ":FF000000" + std::string(300, '0'), EOF_LINE},
         {"endless line ends", repeated("\r\n"), EOF_LINE},
     };
-    [[maybe_unused]] const long small_rss = run_mavrid(":00000001FF\n").max_rss_kib;
+    [[maybe_unused]] const long small_rss = run_mavrid(END_RECORD).max_rss_kib;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Sandbox box;

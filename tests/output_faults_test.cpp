@@ -4,7 +4,6 @@
 
 #include "run_mavrid.h"
 
-static const std::string END = ":00000001FF\n";
 static const std::string FULL = BANNER + "Error -- Disk or directory full\n";
 
 // Enough records that the output overflows the stream buffer long before
@@ -20,7 +19,7 @@ static std::string many_records()
 TEST(OutputFaults, FullDiskFoundAtCloseOfASmallFile)
 {
     Sandbox box;
-    const std::string input = ":0300300002337A1E\n" + END;
+    const std::string input = ":0300300002337A1E\n" + END_RECORD;
     box.write("in.hex", input);
     Outcome run = box.run({"in.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
@@ -34,7 +33,7 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     // The bad record at the end is never reached: the fault is found at
     // a record that comes before it.
     Sandbox box;
-    const std::string input = many_records() + ":0100000000FE\n" + END;
+    const std::string input = many_records() + ":0100000000FE\n" + END_RECORD;
     box.write("in.hex", input);
     Outcome run = box.run({"in.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
@@ -46,7 +45,7 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     // each line out as it ends, so there the disk is found full at once.
     if (WINDOWS)
         return;
-    box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END);
+    box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END_RECORD);
     run = box.run({"small.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, BANNER + "Error -- Bad record in Intel hex file\n");
@@ -54,11 +53,11 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
 
 TEST(OutputFaults, LargeFileConvertsWhole)
 {
-    Outcome run = run_mavrid(many_records() + END);
+    Outcome run = run_mavrid(many_records() + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
     std::string expected = S0_LINE;
     for (unsigned address = 0; address < 0x10000; address += 16)
         expected += srec_line(1, address, std::vector<int>(16, 0xA5));
-    EXPECT_EQ(run.output, expected + "S9030000FC\n");
+    EXPECT_EQ(run.output, expected + S9_LINE);
 }

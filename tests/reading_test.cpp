@@ -4,7 +4,6 @@
 
 #include "run_mavrid.h"
 
-static const std::string END = ":00000001FF\n";
 static const std::string CONVERTED = S0_LINE + "S106003002337A1A\nS9030000FC\n";
 
 // Inputs that all hold the one record 03 0030 00 02 33 7A and an end record.
@@ -32,7 +31,7 @@ TEST(Reading, AcceptedSpellingsOfTheSameRecord)
 
 TEST(Reading, ExtremeByteValuesDecode)
 {
-    Outcome run = run_mavrid(":02000000FF00FF\n" + END);
+    Outcome run = run_mavrid(":02000000FF00FF\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE + "S1050000FF00FB\nS9030000FC\n");
 }
@@ -50,21 +49,22 @@ static const std::string ONE_S1 = S0_LINE + "S106003002337A1A\n";
 // Each ends the run with one error line and status 255; a faulty record
 // contributes nothing to the output.
 static const BadInput bad_inputs[] = {
-    {":03003000 02337A1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // blank between pairs
-    {":0300300002337G1E\n" + END, "Bad record in Intel hex file", S0_LINE},  // not a digit
+    {":03003000 02337A1E\n" + END_RECORD, "Bad record in Intel hex file",
+     S0_LINE}, // blank between pairs
+    {":0300300002337G1E\n" + END_RECORD, "Bad record in Intel hex file", S0_LINE}, // not a digit
     {":0300300002337\xC7"
      "1E\n"
-         + END,
-     "Bad record in Intel hex file", S0_LINE},                              // 'G' | 0x80
-    {":030030:002337A1E\n" + END, "Bad record in Intel hex file", S0_LINE}, // mark inside
+         + END_RECORD,
+     "Bad record in Intel hex file", S0_LINE},                                     // 'G' | 0x80
+    {":030030:002337A1E\n" + END_RECORD, "Bad record in Intel hex file", S0_LINE}, // mark inside
     {":0300300002337A\x1A"
      "1E\n"
-         + END,
-     "Bad record in Intel hex file", S0_LINE},                             // Ctrl-Z inside
-    {":0300300002337A1\n" + END, "Bad record in Intel hex file", S0_LINE}, // line end inside
+         + END_RECORD,
+     "Bad record in Intel hex file", S0_LINE},                                    // Ctrl-Z inside
+    {":0300300002337A1\n" + END_RECORD, "Bad record in Intel hex file", S0_LINE}, // line end inside
     {":03003000\0"
      "02337A1E\n"s
-         + END,
+         + END_RECORD,
      "Bad record in Intel hex file", S0_LINE},                        // NUL inside
     {":0300300002337A", "Unexpected EOF on Intel hex file", S0_LINE}, // cut short
     {":0", "Unexpected EOF on Intel hex file", S0_LINE},              // cut mid-byte

@@ -71,4 +71,8 @@ std::string srec_line(int type, unsigned address, const std::vector<int>& data);
 // The header line that opens every output file.
 inline const std::string S0_LINE = "S007000048445239E1\n";
 
+// The usual end-of-file record, and the termination line it becomes.
+inline const std::string END_RECORD = ":00000001FF\n";
+inline const std::string S9_LINE = "S9030000FC\n";
+
 #endif // MAVRID_TESTS_RUN_MAVRID_H

@@ -75,12 +75,11 @@ TEST(Safety, ChunksPastFFFFRollOverToSixteenBits)
     // FFF0, 000E and 002C.
     std::vector<int> data(64);
     std::iota(data.begin(), data.end(), 0);
-    Outcome run = run_mavrid(ihex_record(0, 0xFFF0, data) + ":00000001FF\n");
+    Outcome run = run_mavrid(ihex_record(0, 0xFFF0, data) + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE + srec_line(1, 0xFFF0, {data.begin(), data.begin() + 30})
                               + srec_line(1, 0x000E, {data.begin() + 30, data.begin() + 60})
-                              + srec_line(1, 0x002C, {data.begin() + 60, data.end()})
-                              + "S9030000FC\n");
+                              + srec_line(1, 0x002C, {data.begin() + 60, data.end()}) + S9_LINE);
     // Every S1 address field is four digits: each line is as long as its count says.
     EXPECT_EQ(run.output.find("S1210FFF0"), std::string::npos);
 }

@@ -8,8 +8,6 @@
 
 #include "run_mavrid.h"
 
-static const std::string END = ":00000001FF\n";
-
 // A 64 KiB image: far more than a pipe holds, so it must be streamed.
 static std::string image(std::string& expected)
 {
@@ -21,8 +19,8 @@ static std::string image(std::string& expected)
         expected += srec_line(1, address, {data.begin(), data.begin() + 30});
         expected += srec_line(1, address + 30, {data.begin() + 30, data.end()});
     }
-    expected += "S9030000FC\n";
-    return input + END;
+    expected += S9_LINE;
+    return input + END_RECORD;
 }
 
 TEST(Streams, InputFromAPipe)
@@ -61,8 +59,8 @@ TEST(Streams, InputFromANamedPipe)
 // output file, even when a closed descriptor is reused for it.
 TEST(Streams, FailingOrClosedConsoleChangesNothingElse)
 {
-    const std::string good = ":0300300002337A1E\n" + END;
-    const std::string bad = ":0300300002337A1E\n:0300300002337A1F\n" + END;
+    const std::string good = ":0300300002337A1E\n" + END_RECORD;
+    const std::string bad = ":0300300002337A1E\n:0300300002337A1F\n" + END_RECORD;
     const std::string converted = S0_LINE + "S106003002337A1A\nS9030000FC\n";
     const std::string partial = S0_LINE + "S106003002337A1A\n";
     struct Case {
