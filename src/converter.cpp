@@ -4,14 +4,7 @@
 #include <array>
 #include <cstdlib>
 
-#ifdef _WIN32
-#include <filesystem>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+#include "file_checks.h"
 #include "formats/ihex_reader.h"
 #include "formats/srec_writer.h"
 
@@ -41,55 +34,6 @@ static unsigned load_address; // its address field; then the next chunk's
     std::printf("Error -- %s\n", message);
     std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
 }
-
-#ifdef _WIN32
-// Windows hands out no closed standard slot to a new file, refuses to open a
-// directory as a file, and has no inode numbers: the library compares the
-// two paths' file identities instead.
-static void hold_standard_descriptors() {}
-
-static bool is_directory(std::FILE* /*stream*/)
-{
-    return false;
-}
-
-static bool is_same_file(std::FILE* /*stream*/, const char* infile, const char* outfile)
-{
-    std::error_code error;
-    return std::filesystem::equivalent(infile, outfile, error);
-}
-#else
-// A standard descriptor closed by the caller would be handed to the first
-// file opened, and console text flushed at exit would then land in the
-// S-record file.  Holding each such slot with /dev/null keeps them apart.
-static void hold_standard_descriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1)
-            open("/dev/null", O_RDWR); // takes the lowest free slot: fd
-    }
-}
-
-// Opening a directory for reading succeeds on POSIX and only the first read
-// fails, by which time the output would have been created.  (fstat of an
-// open stream does not fail in practice; no test reaches that branch.)
-static bool is_directory(std::FILE* stream)
-{
-    struct stat st {};
-    return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Opening outfile for writing empties it, so when it is the very file that
-// is open as the input (by any name or link) the input would be destroyed
-// before it is read.  As above, fstat of the open input does not fail.
-static bool is_same_file(std::FILE* stream, const char* /*infile*/, const char* path)
-{
-    struct stat open_st {};
-    struct stat path_st {};
-    return fstat(fileno(stream), &open_st) == 0 && stat(path, &path_st) == 0
-           && open_st.st_dev == path_st.st_dev && open_st.st_ino == path_st.st_ino;
-}
-#endif
 
 static void open_files(const char* infile, const char* outfile)
 {
