@@ -123,15 +123,18 @@ TEST(Conversion, RefusedRecordsKeepWhatCameBefore)
     const Refused refused[] = {
         {":0300300002337A1F\n" + END_RECORD, "checksum off by one"},
         {":0300300002337A00\n" + END_RECORD, "checksum zero"},
+        {":0300300002337A9E\n" + END_RECORD, "checksum off by 80, right in 7 bits"},
         {":0400300002337A1E\n" + END_RECORD, "count one too high, sum cannot match"},
         {ihex_record(2, 0, {0x10, 0x00}) + END_RECORD, "type 02, extended segment address"},
         {ihex_record(3, 0, {0, 0, 0, 0}) + END_RECORD, "type 03, start segment address"},
         {ihex_record(4, 0, {0x00, 0x01}) + END_RECORD, "type 04, extended linear address"},
         {ihex_record(5, 0, {0, 0, 0, 0}) + END_RECORD, "type 05, start linear address"},
+        {":00000003FD\n" + END_RECORD, "type 03 with no data is no end record"},
         {":00000002"
          "ZZ",
          "unknown type is refused before the rest is read"},
         {":00000001FE\n", "end record with a bad checksum"},
+        {":000000017F\n", "end record with its checksum off by 80"},
         {":01000001FE\n", "end record with a count, checksum right"},
         {":0100000100FE\n", "end record with a count and a data byte"},
     };

@@ -142,11 +142,22 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
                 break;
             done += static_cast<std::size_t>(n);
         }
-        close(pipe_fds[1]);
     }
     int wait_status = 0;
     struct rusage usage {};
-    wait4(pid, &wait_status, 0, &usage);
+    if (piped_input != nullptr) {
+        // Like a programmer's tool or a tail -f, the writer keeps the pipe
+        // open: the run must end at the end record, not at the end of the
+        // stream.  One that waits for more is stopped after a while.
+        for (int waited_ms = 0; wait4(pid, &wait_status, WNOHANG, &usage) == 0; waited_ms += 10) {
+            if (waited_ms == 30000)
+                kill(pid, SIGKILL);
+            usleep(10000);
+        }
+        close(pipe_fds[1]);
+    } else {
+        wait4(pid, &wait_status, 0, &usage);
+    }
 
     Outcome outcome;
     outcome.max_rss_kib = usage.ru_maxrss;

@@ -46,7 +46,8 @@ class Sandbox {
     // Run mavrid with these arguments.  Standard input comes from stdin_path
     // and standard output goes to stdout_path when given (a path relative
     // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
-    // input is a pipe that the test writes those bytes into.  The output
+    // input is a pipe that the test writes those bytes into and then keeps
+    // open until the run ends (killed after 30 s of waiting).  The output
     // file looked at afterwards is output_name; none when it is empty (a
     // device such as /dev/full).  Console text and output file are given
     // with LF line ends on every platform.

@@ -1,7 +1,11 @@
-// Safety: the input is never destroyed by naming it as the output, a
-// directory is not taken for an input, and addresses past FFFF roll over.
+// Safety: the input is never destroyed by naming it as the output, files
+// that only look alike still convert, a directory is not taken for an
+// input, and addresses past FFFF roll over.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -48,15 +52,112 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
     }
 }
 
-TEST(Safety, CopyOfTheInputIsAnOrdinaryOutput)
+// Mounts made for one case in this test process's own mount namespace,
+// detached before the case's sandbox is removed.
+class Mounts {
+  public:
+    Mounts() = default;
+    Mounts(const Mounts&) = delete;
+    Mounts& operator=(const Mounts&) = delete;
+    ~Mounts()
+    {
+        for (auto dir = dirs_.rbegin(); dir != dirs_.rend(); ++dir)
+            umount2(dir->c_str(), MNT_DETACH);
+    }
+
+    // Whether this process may mount: it needs CAP_SYS_ADMIN.  The first
+    // call moves it into a private mount namespace, so nothing mounted here
+    // is seen outside it.
+    static bool allowed()
+    {
+        static const bool allowed = unshare(CLONE_NEWNS) == 0
+                                    && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        return allowed;
+    }
+
+    // A fresh, empty file system on dir.
+    void tmpfs(const std::string& dir)
+    {
+        std::filesystem::create_directory(dir);
+        ASSERT_EQ(mount("mavrid-test", dir.c_str(), "tmpfs", 0, nullptr), 0);
+        dirs_.push_back(dir);
+    }
+
+    // dir made read-only, for root too.
+    void read_only(const std::string& dir)
+    {
+        ASSERT_EQ(mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0);
+        dirs_.push_back(dir);
+        ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    }
+
+  private:
+    std::vector<std::string> dirs_;
+};
+
+static ino_t inode_of(const std::string& path)
 {
-    Sandbox box;
-    box.write("in.hex", INPUT);
-    box.write("copy.hex", INPUT);
-    Outcome run = box.run({"in.hex", "copy.hex"}, "copy.hex");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\nS9030000FC\n");
-    EXPECT_EQ(box.read("in.hex"), INPUT);
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Files that only look alike are not the same file: each output is
+// written whole and the input is left as it was.
+TEST(Safety, DistinctFilesConvert)
+{
+    enum Setup { COPY, READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM };
+    std::string skipped;
+    for (Setup setup : {COPY, READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
+        SCOPED_TRACE(setup);
+        // Wine opens files in its server, which runs outside this test's
+        // mount namespace and so sees none of its mounts.
+        if (WINDOWS && setup != COPY && geteuid() == 0) {
+            skipped += " mounts under Wine;";
+            continue;
+        }
+        Sandbox box;
+        Mounts mounts;
+        std::string in = "in.hex";
+        std::string out = "out.s19";
+        if (setup == COPY) {
+            out = "copy.hex";
+            box.write(in, INPUT);
+            box.write(out, INPUT);
+        } else if (setup == READ_ONLY_INPUT) {
+            // Mode bits do not bind root; a read-only mount does.
+            if (geteuid() == 0 && !Mounts::allowed()) {
+                skipped += " a read-only input (root without CAP_SYS_ADMIN);";
+                continue;
+            }
+            std::filesystem::create_directory(box.path("ro"));
+            in = "ro/in.hex";
+            box.write(in, INPUT);
+            chmod(box.path(in).c_str(), 0444);
+            chmod(box.path("ro").c_str(), 0555);
+            if (geteuid() == 0)
+                mounts.read_only(box.path("ro"));
+        } else {
+            // Two fresh tmpfs mounts number their files alike.
+            if (!Mounts::allowed()) {
+                skipped += " two file systems (mounting needs CAP_SYS_ADMIN);";
+                continue;
+            }
+            mounts.tmpfs(box.path("a"));
+            mounts.tmpfs(box.path("b"));
+            in = "a/in.hex";
+            out = "b/out.s19";
+            box.write(in, INPUT);
+            box.write(out, "");
+            ASSERT_EQ(inode_of(box.path(in)), inode_of(box.path(out)));
+        }
+        Outcome run = box.run({in, out}, out);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+        EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\nS9030000FC\n");
+        EXPECT_EQ(box.read(in), INPUT);
+    }
+    if (!skipped.empty())
+        GTEST_SKIP() << "not set up:" << skipped;
 }
 
 TEST(Safety, DirectoryAsInputIsNotOpened)
