@@ -44,7 +44,7 @@ static void open_files(const char* infile, const char* outfile)
     if (ihex_in == nullptr || is_directory(ihex_in))
         error_exit("Could not open Intel hex file");
     std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
-    if (is_same_file(ihex_in, infile, outfile))
+    if (is_same_file(ihex_in, outfile) || is_console_file(outfile))
         error_exit("Could not create S-record file");
     srec_out = std::fopen(outfile, "w");
     if (srec_out == nullptr)

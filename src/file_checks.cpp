@@ -1,14 +1,15 @@
 // file_checks.cpp -- the checks that keep a run from harming the user's files.
 //
 // A file is known by its identity, not its name: device and inode number on
-// POSIX, the file identity that the library reads on Windows.  Any name or
-// link of the same file then matches.  (The status calls on a stream
+// POSIX, volume serial number and file index on Windows.  Any name, link or
+// redirection of the same file then matches.  (The status calls on a stream
 // or descriptor already open do not fail in practice; no test reaches those
 // branches.)
 #include "file_checks.h"
 
 #ifdef _WIN32
-#include <filesystem>
+#include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,8 +18,7 @@
 
 #ifdef _WIN32
 // Windows hands out no closed standard slot to a new file, and refuses to
-// open a directory as a file.  It has no inode numbers: the library compares
-// the identities of the two named files instead.
+// open a directory as a file.
 void hold_standard_descriptors() {}
 
 bool is_directory(std::FILE* /*stream*/)
@@ -26,10 +26,35 @@ bool is_directory(std::FILE* /*stream*/)
     return false;
 }
 
-bool is_same_file(std::FILE* /*stream*/, const char* infile, const char* outfile)
+static bool names_open_file(HANDLE open, const char* path)
 {
-    std::error_code error;
-    return std::filesystem::equivalent(infile, outfile, error);
+    BY_HANDLE_FILE_INFORMATION open_id{};
+    BY_HANDLE_FILE_INFORMATION path_id{};
+    if (GetFileInformationByHandle(open, &open_id) == 0)
+        return false;
+    // No access asked for: only the file's identity is read, so neither a
+    // sharing mode nor a read-only attribute stands in the way.
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool known = GetFileInformationByHandle(file, &path_id) != 0;
+    CloseHandle(file);
+    return known && open_id.dwVolumeSerialNumber == path_id.dwVolumeSerialNumber
+           && open_id.nFileIndexHigh == path_id.nFileIndexHigh
+           && open_id.nFileIndexLow == path_id.nFileIndexLow;
+}
+
+bool is_same_file(std::FILE* stream, const char* path)
+{
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the CRT hands out handles as integers
+    return names_open_file(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), path);
+}
+
+bool is_console_file(const char* path)
+{
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    return GetFileType(console) == FILE_TYPE_DISK && names_open_file(console, path);
 }
 #else
 // A standard descriptor closed by the caller would be handed to the first
@@ -59,8 +84,17 @@ static bool names_open_file(int fd, const char* path)
            && open_st.st_ino == path_st.st_ino;
 }
 
-bool is_same_file(std::FILE* stream, const char* /*infile*/, const char* outfile)
+bool is_same_file(std::FILE* stream, const char* path)
 {
-    return names_open_file(fileno(stream), outfile);
+    return names_open_file(fileno(stream), path);
+}
+
+// Only a regular file is written through two opens at once: the null device,
+// a terminal or a pipe may well be both the console and the output.
+bool is_console_file(const char* path)
+{
+    struct stat console {};
+    return fstat(STDOUT_FILENO, &console) == 0 && S_ISREG(console.st_mode)
+           && names_open_file(STDOUT_FILENO, path);
 }
 #endif

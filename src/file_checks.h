@@ -7,7 +7,9 @@
 //     when the caller started the program with a standard descriptor closed;
 //   - is_directory: a directory taken for an input, found only at its first
 //     read, after the output has been emptied;
-//   - is_same_file: the input emptied because outfile names it.
+//   - is_same_file: the input emptied because outfile names it;
+//   - is_console_file: S-records and console text written over each other
+//     because outfile names the file that standard output is redirected to.
 #ifndef MAVRID_FILE_CHECKS_H
 #define MAVRID_FILE_CHECKS_H
 
@@ -20,8 +22,11 @@ void hold_standard_descriptors();
 // Whether the open stream reads a directory.
 bool is_directory(std::FILE* stream);
 
-// Whether outfile names the file open as stream (opened as infile), by any
-// name or link.
-bool is_same_file(std::FILE* stream, const char* infile, const char* outfile);
+// Whether path names the file open as stream, by any name or link.
+bool is_same_file(std::FILE* stream, const char* path);
+
+// Whether path names the regular file that standard output writes to.  A
+// pipe, a terminal or a device (the null device included) never matches.
+bool is_console_file(const char* path);
 
 #endif // MAVRID_FILE_CHECKS_H

@@ -1,6 +1,6 @@
-// Safety: the input is never destroyed by naming it as the output, files
-// that only look alike still convert, a directory is not taken for an
-// input, and addresses past FFFF roll over.
+// Safety: neither the input nor the console's file is destroyed by naming it
+// as the output, files that only look alike still convert, a directory is
+// not taken for an input, and addresses past FFFF roll over.
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -48,6 +48,39 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         Outcome run = box.run(args, "", call.stdin_path);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, REFUSED);
+        EXPECT_EQ(box.read("in.hex"), INPUT);
+    }
+}
+
+// S-records and console text written into one file through two opens
+// overwrite each other, so an output that is standard output's own regular
+// file is refused; the file then holds the console text alone.  Devices,
+// the null device above all, are no such file.
+TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
+{
+    struct Call {
+        const char* why;
+        std::string outfile, stdout_path;
+        int status;
+        std::string console_file;
+    };
+    const Call calls[] = {
+        {"standard output redirected to outfile", "out.s19", "out.s19", 255, REFUSED},
+        {"/dev/stdout redirected to a file", "/dev/stdout", "out.s19", 255, REFUSED},
+        {"/dev/null as both", "/dev/null", "/dev/null", 0, ""},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.why);
+        // A standard output that Wine inherits from a Unix process has no
+        // volume, so its identity cannot be read; the ctest check
+        // windows_console_file redirects it through cmd.exe instead.
+        if (WINDOWS && call.status != 0)
+            continue;
+        Sandbox box;
+        box.write("in.hex", INPUT);
+        Outcome run = box.run({"in.hex", call.outfile}, "out.s19", "", call.stdout_path);
+        EXPECT_EQ(run.status, call.status);
+        EXPECT_EQ(run.output, call.console_file);
         EXPECT_EQ(box.read("in.hex"), INPUT);
     }
 }
