@@ -103,8 +103,9 @@ class Mounts {
     // is seen outside it.
     static bool allowed()
     {
-        static const bool allowed = unshare(CLONE_NEWNS) == 0
-                                    && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        static const bool allowed =
+            unshare(CLONE_NEWNS) == 0
+            && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
         return allowed;
     }
 
@@ -121,7 +122,8 @@ class Mounts {
     {
         ASSERT_EQ(mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0);
         dirs_.push_back(dir);
-        ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr),
+                  0);
     }
 
   private:
