@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gen_ihex.cpp -- write a valid Intel HEX workload for the benchmark.
 //
 //   gen_ihex RECORD_LENGTH DATA_BYTES OUTFILE

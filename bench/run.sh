@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark mavrid on generated Intel HEX workloads and print one table.
 #
 #   bench/run.sh [RUNS]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Run every file of the fuzz corpus through a built mavrid.
 #
 #   fuzz/replay.sh MAVRID [CORPUS_DIR]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzz the whole mavrid program with AFL++ for a bounded time.
 #
 #   fuzz/run.sh [SECONDS] [FINDINGS_DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // converter.cpp -- the command line, the conversion run and its fatal exit.
 #include "converter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // converter.h -- the state and the fatal exit shared by the whole run.
 #ifndef MAVRID_CONVERTER_H
 #define MAVRID_CONVERTER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // file_checks.cpp -- the checks that keep a run from harming the user's files.
 //
 // A file is known by its identity, not its name: device and inode number on

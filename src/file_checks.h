@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // file_checks.h -- the checks that keep a run from harming the user's files.
 //
 // Opening outfile for writing empties it at once, so every check that can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line and files: the banner, the usage error, and the files that
 // cannot be opened or created.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversion: how data records become S1 records, the end record becomes
 // the S9 record, and which records are refused.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile input: megabytes of noise, marks, digits and a cut-short record.
 // Each ends with one error line, in bounded time and bounded memory.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing and output faults: a full disk is reported whether the stream
 // fails at a record or only when it is closed.
 #include <gtest/gtest.h>

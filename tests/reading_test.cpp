@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading records: hexadecimal digits in either case, bit 7, what may stand
 // between records, and input that ends too soon.
 #include <gtest/gtest.h>

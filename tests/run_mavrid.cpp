@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // run_mavrid.cpp -- running the built mavrid as a child process.
 #include "run_mavrid.h"
 

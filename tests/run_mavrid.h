@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // run_mavrid.h -- running the built mavrid as a child process.
 #ifndef MAVRID_TESTS_RUN_MAVRID_H
 #define MAVRID_TESTS_RUN_MAVRID_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Streams: input from pipes, which cannot seek, and console output that
 // fails or is closed, which must not change the outcome or the files.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ihex_reader.cpp -- taking Intel HEX text apart, one character at a time.
 //
 // Nothing is read ahead and no line is assembled: the record layout is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ihex_reader.h -- taking Intel HEX text apart, one character at a time.
 #ifndef MAVRID_FORMATS_IHEX_READER_H
 #define MAVRID_FORMATS_IHEX_READER_H

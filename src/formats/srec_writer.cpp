@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // srec_writer.cpp -- writing Motorola S-record lines.
 //
 // One call to put_srecord writes one whole line, from the "S" to the line

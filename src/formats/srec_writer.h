@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // srec_writer.h -- writing Motorola S-record lines.
 #ifndef MAVRID_FORMATS_SREC_WRITER_H
 #define MAVRID_FORMATS_SREC_WRITER_H
