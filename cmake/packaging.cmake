@@ -1,0 +1,42 @@
+# SPDX-License-Identifier: MIT
+# What cmake --install puts in place, and the Debian package that cpack
+# makes of the same files: the program, its manual page, and a doc folder
+# with the licence (copyright) and the changelog.
+include(GNUInstallDirs)
+
+# Compressed as Debian asks, with gzip -9n: no file name and no time stamp
+# inside, so that every build gives the same bytes.
+set(manual_gz ${PROJECT_BINARY_DIR}/mavrid.1.gz)
+set(changelog_gz ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${manual_gz}
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/doc/mavrid.1 > ${manual_gz}
+  DEPENDS doc/mavrid.1 VERBATIM)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/CHANGELOG > ${changelog_gz}
+  DEPENDS CHANGELOG VERBATIM)
+add_custom_target(compressed_docs ALL DEPENDS ${manual_gz} ${changelog_gz})
+
+install(TARGETS mavrid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# cpack -G DEB: the version is the project's, which the banner names too.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME mavrid)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "The mavrid authors <maintainers@mavrid.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "convert Intel HEX files into Motorola S-record files")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "mavrid reads one Intel HEX file (data and end-of-file records), verifies
+every record, and writes the same bytes at the same addresses as one
+Motorola S-record file: an S0 header, S1 data records of at most 30 bytes
+and an S9 termination record.  For firmware builds and device programmers.")
+set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+# Read when the package is made: fixes its time stamps (reproducible).
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package_time.cmake)
+configure_file(cmake/package_time.cmake.in ${CPACK_PROJECT_CONFIG_FILE} @ONLY)
+include(CPack)
