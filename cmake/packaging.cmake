@@ -39,4 +39,6 @@ set(CPACK_STRIP_FILES ON)
 # Read when the package is made: fixes its time stamps (reproducible).
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package_time.cmake)
 configure_file(cmake/package_time.cmake.in ${CPACK_PROJECT_CONFIG_FILE} @ONLY)
+# The package's directories are 755 whatever the packager's umask.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_dirs.cmake)
 include(CPack)
