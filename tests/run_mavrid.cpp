@@ -115,6 +115,10 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
     if (pid == 0) {
         if (chdir((root_ + "/run").c_str()) != 0)
             _exit(126);
+        // Wine turns Windows file names into Unix ones through the locale's
+        // character set: UTF-8, as on any current system.
+        if (WINDOWS)
+            setenv("LC_ALL", "C.UTF-8", 1);
         if (piped_input != nullptr) {
             dup2(pipe_fds[0], 0);
             close(pipe_fds[0]);

@@ -29,6 +29,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         {"dot prefix", {"in.hex", "./in.hex"}, ""},
         {"absolute path", {"in.hex", ""}, ""},
         {"hard link", {"in.hex", "hard.hex"}, ""},
+        {"hard link named outside the ANSI code page", {"fw-日本-ü.hex", "in.hex"}, ""},
         {"symbolic link as output", {"in.hex", "soft.hex"}, ""},
         {"symbolic link as input", {"soft.hex", "in.hex"}, ""},
         {"standard input redirected from it", {"/dev/stdin", "in.hex"}, "in.hex"},
@@ -42,6 +43,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         Sandbox box;
         box.write("in.hex", INPUT);
         ASSERT_EQ(link(box.path("in.hex").c_str(), box.path("hard.hex").c_str()), 0);
+        ASSERT_EQ(link(box.path("in.hex").c_str(), box.path("fw-日本-ü.hex").c_str()), 0);
         ASSERT_EQ(symlink("in.hex", box.path("soft.hex").c_str()), 0);
         std::vector<std::string> args = call.args;
         if (args[1].empty())
@@ -137,17 +139,24 @@ static ino_t inode_of(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-// Files that only look alike are not the same file: each output is
-// written whole and the input is left as it was.
+// Files that only look alike are not the same file, and a name in any
+// script is a name: each output is written whole and the input is left as
+// it was.
 TEST(Safety, DistinctFilesConvert)
 {
-    enum Setup { COPY, READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM };
+    enum Setup {
+        COPY,
+        NAMES_OUTSIDE_THE_ANSI_CODE_PAGE,
+        READ_ONLY_INPUT,
+        SAME_INODE_ON_ANOTHER_FILE_SYSTEM
+    };
     std::string skipped;
-    for (Setup setup : {COPY, READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
+    for (Setup setup : {COPY, NAMES_OUTSIDE_THE_ANSI_CODE_PAGE, READ_ONLY_INPUT,
+                        SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
         SCOPED_TRACE(setup);
         // Wine opens files in its server, which runs outside this test's
         // mount namespace and so sees none of its mounts.
-        if (WINDOWS && setup != COPY && geteuid() == 0) {
+        if (WINDOWS && setup >= READ_ONLY_INPUT && geteuid() == 0) {
             skipped += " mounts under Wine;";
             continue;
         }
@@ -159,6 +168,10 @@ TEST(Safety, DistinctFilesConvert)
             out = "copy.hex";
             box.write(in, INPUT);
             box.write(out, INPUT);
+        } else if (setup == NAMES_OUTSIDE_THE_ANSI_CODE_PAGE) {
+            in = "fw-日本-ü.hex";
+            out = "fw-日本-ü.s19";
+            box.write(in, INPUT);
         } else if (setup == READ_ONLY_INPUT) {
             // Mode bits do not bind root; a read-only mount does.
             if (geteuid() == 0 && !Mounts::allowed()) {

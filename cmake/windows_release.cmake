@@ -1,0 +1,61 @@
+# SPDX-License-Identifier: MIT
+# mavrid.exe as a Windows release: a version resource and a manifest, no
+# debug sections and no time stamp in Release builds (so that two builds of
+# one commit are the same bytes), and a zip that cpack makes, laid out as
+# Windows tools are: one folder with the program, the licence, the README
+# and the manual page as HTML.
+enable_language(RC)
+
+# Windows version numbers have four parts: 0.1 is 0,1,0,0.
+set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR})
+foreach(part ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK})
+  list(APPEND version_parts ${part})
+endforeach()
+list(LENGTH version_parts count)
+while(count LESS 4)
+  list(APPEND version_parts 0)
+  math(EXPR count "${count} + 1")
+endwhile()
+list(JOIN version_parts "." mavrid_windows_version)
+list(JOIN version_parts "," mavrid_windows_version_commas)
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE mavrid_copyright REGEX "^Copyright ")
+string(APPEND mavrid_copyright ", MIT License")
+
+set(mavrid_manifest ${PROJECT_BINARY_DIR}/mavrid.manifest)
+configure_file(src/windows/mavrid.manifest.in ${mavrid_manifest} @ONLY)
+configure_file(src/windows/mavrid.rc.in ${PROJECT_BINARY_DIR}/mavrid.rc @ONLY)
+target_sources(mavrid PRIVATE ${PROJECT_BINARY_DIR}/mavrid.rc)
+set_property(SOURCE ${PROJECT_BINARY_DIR}/mavrid.rc APPEND PROPERTY OBJECT_DEPENDS ${mavrid_manifest})
+
+target_link_options(mavrid PRIVATE $<$<CONFIG:Release>:-s LINKER:--no-insert-timestamp>)
+
+# The manual page, rendered for people without man.
+find_program(MANDOC mandoc)
+set(manual_html ${PROJECT_BINARY_DIR}/mavrid.html)
+if(MANDOC)
+  add_custom_command(OUTPUT ${manual_html}
+    COMMAND ${MANDOC} -Thtml ${PROJECT_SOURCE_DIR}/doc/mavrid.1 > ${manual_html}
+    DEPENDS doc/mavrid.1 VERBATIM)
+  add_custom_target(manual_html ALL DEPENDS ${manual_html})
+else()
+  message(WARNING "mandoc was not found (Debian: mandoc): the zip will lack the manual")
+endif()
+
+install(TARGETS mavrid RUNTIME DESTINATION .)
+install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES README.md DESTINATION .)
+if(MANDOC)
+  install(FILES ${manual_html} DESTINATION .)
+endif()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME mavrid)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CPACK_SYSTEM_NAME win64)
+else()
+  set(CPACK_SYSTEM_NAME win32)
+endif()
+set(CPACK_PACKAGE_FILE_NAME mavrid-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)
