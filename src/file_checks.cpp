@@ -77,17 +77,18 @@ bool is_directory(std::FILE* stream)
     return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-static bool names_open_file(int fd, const char* path)
+// Whether path names the file whose status is open_st.
+static bool names_open_file(const struct stat& open_st, const char* path)
 {
-    struct stat open_st {};
     struct stat path_st {};
-    return fstat(fd, &open_st) == 0 && stat(path, &path_st) == 0 && open_st.st_dev == path_st.st_dev
+    return stat(path, &path_st) == 0 && open_st.st_dev == path_st.st_dev
            && open_st.st_ino == path_st.st_ino;
 }
 
 bool is_same_file(std::FILE* stream, const char* path)
 {
-    return names_open_file(fileno(stream), path);
+    struct stat open_st {};
+    return fstat(fileno(stream), &open_st) == 0 && names_open_file(open_st, path);
 }
 
 // Only a regular file is written through two opens at once: the null device,
@@ -96,6 +97,6 @@ bool is_console_file(const char* path)
 {
     struct stat console {};
     return fstat(STDOUT_FILENO, &console) == 0 && S_ISREG(console.st_mode)
-           && names_open_file(STDOUT_FILENO, path);
+           && names_open_file(console, path);
 }
 #endif
