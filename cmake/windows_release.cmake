@@ -6,16 +6,11 @@
 # and the manual page as HTML.
 enable_language(RC)
 
-# Windows version numbers have four parts: 0.1 is 0,1,0,0.
-set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR})
-foreach(part ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK})
-  list(APPEND version_parts ${part})
-endforeach()
-list(LENGTH version_parts count)
-while(count LESS 4)
-  list(APPEND version_parts 0)
-  math(EXPR count "${count} + 1")
-endwhile()
+# Windows version numbers have four parts: 0.1 is 0,1,0,0.  (Parts the
+# project version lacks are empty and drop out of the list.)
+set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
+  ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK} 0 0)
+list(SUBLIST version_parts 0 4 version_parts)
 list(JOIN version_parts "." mavrid_windows_version)
 list(JOIN version_parts "," mavrid_windows_version_commas)
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE mavrid_copyright REGEX "^Copyright ")
@@ -49,8 +44,6 @@ if(MANDOC)
 endif()
 
 set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME mavrid)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CPACK_SYSTEM_NAME win64)
 else()
