@@ -25,6 +25,17 @@ TEST(CommandLine, WrongArgumentCountPrintsUsageAndTouchesNothing)
     }
 }
 
+// An error ends the program with status -1, which cmd.exe reports as such
+// (so "if errorlevel 1" does not see it).
+TEST(CommandLine, ErrorLevelInCmdIsMinusOne)
+{
+    if (!WINDOWS)
+        GTEST_SKIP() << "cmd.exe runs only a Windows program";
+    Sandbox box;
+    Outcome run = box.run_in_cmd({"mavrid.exe", "&", "echo", "ERRORLEVEL=!ERRORLEVEL!"});
+    EXPECT_EQ(run.console, USAGE + "ERRORLEVEL=-1\n");
+}
+
 TEST(CommandLine, MissingInputLeavesOutputUncreated)
 {
     Sandbox box;

@@ -2,14 +2,18 @@
 // run_mavrid.cpp -- running the built mavrid as a child process.
 #include "run_mavrid.h"
 
-#include "launcher.h"
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +21,32 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+static std::string from_environment(const char* name, const char* fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+static const std::string PROGRAM = from_environment("MAVRID_TEST_PROGRAM", MAVRID_DEFAULT_PROGRAM);
+
+static std::vector<std::string> launcher_words()
+{
+    std::istringstream line(from_environment("MAVRID_TEST_LAUNCHER", ""));
+    std::vector<std::string> words;
+    for (std::string word; line >> word;)
+        words.push_back(word);
+    return words;
+}
+
+static const std::vector<std::string> LAUNCHER = launcher_words();
+
+const bool WINDOWS = PROGRAM.size() >= 4 && PROGRAM.compare(PROGRAM.size() - 4, 4, ".exe") == 0;
+
+// Through a launcher the limit would bind the launcher, and a sanitizer
+// reserves terabytes of shadow memory.
+static const bool DATA_LIMITED =
+    LAUNCHER.empty() && std::getenv("MAVRID_TEST_SANITIZED") == nullptr;
 
 Sandbox::Sandbox()
 {
@@ -96,19 +126,80 @@ static void redirect(int fd, const std::string& file, int flags)
     close(opened);
 }
 
+// In the child only: start the program as a shell would, whatever this
+// process has done to its own signals, and within its data limit.
+static void reset_process_state()
+{
+    for (int sig = 1; sig < NSIG; ++sig)
+        std::signal(sig, SIG_DFL); // fails harmlessly for SIGKILL and the like
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (DATA_LIMITED) {
+        const rlimit limit = {DATA_LIMIT_KIB * 1024, DATA_LIMIT_KIB * 1024};
+        if (setrlimit(RLIMIT_DATA, &limit) != 0)
+            _exit(126);
+    }
+}
+
+// Feed the rest of input into fd, without blocking, as far as the pipe
+// takes it; what a reader that has gone can no longer take is dropped.
+static void feed(int fd, const std::string& input, std::size_t& done)
+{
+    while (done < input.size()) {
+        ssize_t n = ::write(fd, input.data() + done, input.size() - done);
+        if (n < 0 && errno == EAGAIN)
+            return;
+        if (n <= 0) {
+            done = input.size();
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& output_name,
                      const std::string& stdin_path, const std::string& stdout_path,
                      const std::string* piped_input) const
 {
+    std::vector<std::string> words = LAUNCHER;
+    words.push_back(PROGRAM);
+    words.insert(words.end(), args.begin(), args.end());
+    return spawn(words, output_name, stdin_path, stdout_path, piped_input);
+}
+
+Outcome Sandbox::run_in_cmd(const std::vector<std::string>& words) const
+{
+    std::vector<std::string> command = LAUNCHER;
+    command.insert(command.end(), {"cmd", "/v:on", "/c"});
+    for (const std::string& word : words) {
+        if (word != "mavrid.exe") {
+            command.push_back(word);
+            continue;
+        }
+        // Wine's drive Z: is the Unix root.
+        std::string windows_name = "Z:" + PROGRAM;
+        std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
+        command.push_back(windows_name);
+    }
+    return spawn(command, "", "", "", nullptr);
+}
+
+Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output_name,
+                       const std::string& stdin_path, const std::string& stdout_path,
+                       const std::string* piped_input) const
+{
     const std::string console_file = root_ + "/console.txt";
     const std::string errors_file = root_ + "/errors.txt";
-    std::vector<std::string> words = {MAVRID_LAUNCHER_WORDS};
-    words.push_back(MAVRID_PATH);
-    words.insert(words.end(), args.begin(), args.end());
 
     int pipe_fds[2] = {-1, -1};
     if (piped_input != nullptr && pipe(pipe_fds) != 0)
         throw std::runtime_error("pipe failed");
+    // The child may stop reading at a fault; a broken pipe is no error here.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -129,6 +220,7 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
         redirect(1, stdout_path.empty() ? console_file : path(stdout_path),
                  O_WRONLY | O_CREAT | O_TRUNC);
         redirect(2, errors_file, O_WRONLY | O_CREAT | O_TRUNC);
+        reset_process_state();
         std::vector<char*> argv;
         for (std::string& w : words)
             argv.push_back(w.data());
@@ -136,36 +228,41 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    std::size_t fed = 0;
     if (piped_input != nullptr) {
-        // The child may stop reading at a fault; a broken pipe is no error here.
-        std::signal(SIGPIPE, SIG_IGN);
         close(pipe_fds[0]);
-        for (std::size_t done = 0; done < piped_input->size();) {
-            ssize_t n =
-                ::write(pipe_fds[1], piped_input->data() + done, piped_input->size() - done);
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
+        fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
     }
+    // Like a programmer's tool or a tail -f, the writer of a pipe keeps it
+    // open: the run must end at the end record, not at the end of the
+    // stream.  Any run still going at the deadline is stopped.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(RUN_DEADLINE_S);
     int wait_status = 0;
-    struct rusage usage {};
-    if (piped_input != nullptr) {
-        // Like a programmer's tool or a tail -f, the writer keeps the pipe
-        // open: the run must end at the end record, not at the end of the
-        // stream.  One that waits for more is stopped after a while.
-        for (int waited_ms = 0; wait4(pid, &wait_status, WNOHANG, &usage) == 0; waited_ms += 10) {
-            if (waited_ms == 30000)
-                kill(pid, SIGKILL);
-            usleep(10000);
+    int pause_us = 50;
+    while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wait_status, 0);
+            std::string command;
+            for (const std::string& w : words)
+                command += " " + w;
+            ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s:" << command;
+            break;
         }
-        close(pipe_fds[1]);
-    } else {
-        wait4(pid, &wait_status, 0, &usage);
+        if (piped_input != nullptr && fed < piped_input->size()) {
+            pollfd writable = {pipe_fds[1], POLLOUT, 0};
+            poll(&writable, 1, 1);
+            feed(pipe_fds[1], *piped_input, fed);
+        } else {
+            usleep(static_cast<useconds_t>(pause_us));
+            pause_us = std::min(2 * pause_us, 10000);
+        }
     }
+    if (piped_input != nullptr)
+        close(pipe_fds[1]);
+    sigaction(SIGPIPE, &previous, nullptr);
 
     Outcome outcome;
-    outcome.max_rss_kib = usage.ru_maxrss;
     outcome.status =
         WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     outcome.console = from_text_stream(read_file(console_file));
@@ -207,7 +304,8 @@ std::string ihex_record(int type, unsigned address, const std::vector<int>& data
                                     address & 0xFF, static_cast<unsigned>(type)};
     fields.insert(fields.end(), data.begin(), data.end());
     unsigned sum = 0;
-    std::string line = ":" + hex_fields(fields, sum);
+    std::string line = ":";
+    line += hex_fields(fields, sum);
     return line + hex_byte((0x100 - (sum & 0xFF)) & 0xFF) + "\n";
 }
 

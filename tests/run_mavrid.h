@@ -19,12 +19,23 @@ struct Outcome {
     std::string errors;  // everything written to standard error
     std::string output;  // the output file's bytes, if it exists
     bool output_exists = false;
-    long max_rss_kib = 0; // the child's peak resident memory
 };
 
-// Whether the program under test is a Windows build (run through a
-// launcher such as Wine), whose console and output lines end in CR LF.
-inline constexpr bool WINDOWS = MAVRID_WINDOWS != 0;
+// The program under test is chosen when the tests run, so that one build
+// of the suite checks every build of the program:
+//   MAVRID_TEST_PROGRAM   the program (default: this build's mavrid)
+//   MAVRID_TEST_LAUNCHER  words that start it, such as Wine's or QEMU's loader
+//   MAVRID_TEST_SANITIZED set for a sanitizer build, whose shadow memory
+//                         rules out the memory bound
+// A program whose name ends in .exe is a Windows build, whose console and
+// output lines end in CR LF.
+extern const bool WINDOWS;
+
+// A native, unsanitized program runs under this limit on its data
+// segment, heap and private mappings: it converts files of any length in
+// a few hundred KiB, so a buffer grown large or memory kept per record
+// makes its runs fail.
+inline constexpr long DATA_LIMIT_KIB = 1024;
 
 // Given as stdin_path or stdout_path: the child starts with that
 // descriptor closed.
@@ -48,7 +59,8 @@ class Sandbox {
     // and standard output goes to stdout_path when given (a path relative
     // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
     // input is a pipe that the test writes those bytes into and then keeps
-    // open until the run ends (killed after 30 s of waiting).  The output
+    // open until the run ends.  A run still going after RUN_DEADLINE_S is
+    // killed and the test fails, saying so.  The output
     // file looked at afterwards is output_name; none when it is empty (a
     // device such as /dev/full).  Console text and output file are given
     // with LF line ends on every platform.
@@ -56,9 +68,20 @@ class Sandbox {
                 const std::string& stdin_path = "", const std::string& stdout_path = "",
                 const std::string* piped_input = nullptr) const;
 
+    // Run cmd.exe through the launcher with these words after /c, such as
+    // "mavrid.exe" (the program under test, named as Windows names it),
+    // "&" and further commands.
+    Outcome run_in_cmd(const std::vector<std::string>& words) const;
+
   private:
+    Outcome spawn(std::vector<std::string> words, const std::string& output_name,
+                  const std::string& stdin_path, const std::string& stdout_path,
+                  const std::string* piped_input) const;
+
     std::string root_;
 };
+
+inline constexpr int RUN_DEADLINE_S = 30;
 
 // Convert input (as in.hex) to out.s19 in a fresh sandbox.
 Outcome run_mavrid(const std::string& input);

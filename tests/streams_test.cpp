@@ -3,6 +3,8 @@
 // fails or is closed, which must not change the outcome or the files.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +52,7 @@ TEST(Streams, InputFromANamedPipe)
         _exit(0);
     }
     Outcome run = box.run({"in.fifo", "out.s19"});
+    kill(writer, SIGKILL); // blocked in open() when the program never opened the pipe
     waitpid(writer, nullptr, 0);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, expected);
@@ -83,6 +86,8 @@ TEST(Streams, FailingOrClosedConsoleChangesNothingElse)
         // the standard descriptors reserved, open or not.
         if (WINDOWS && c.stdin_path == CLOSED)
             continue;
+        if (c.stdout_path == "/dev/full" && access("/dev/full", W_OK) != 0)
+            continue; // Linux's device, not every system's
         Sandbox box;
         box.write("in.hex", c.input);
         Outcome run = box.run({"in.hex", "out.s19"}, "out.s19", c.stdin_path, c.stdout_path);
