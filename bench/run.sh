@@ -23,7 +23,7 @@ for tool in hyperfine valgrind python3 /usr/bin/time; do
 done
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" >/dev/null
+cmake --build "$build" --target mavrid gen_ihex >/dev/null
 mavrid=$build/mavrid
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

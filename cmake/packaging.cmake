@@ -20,10 +20,9 @@ install(TARGETS mavrid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# cpack -G DEB: the version is the project's, which the banner names too.
+# cpack -G DEB: named and versioned as the project, whose version the
+# banner names too.
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME mavrid)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "The mavrid authors <maintainers@mavrid.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "convert Intel HEX files into Motorola S-record files")

@@ -22,7 +22,7 @@ configure_file(src/windows/mavrid.rc.in ${PROJECT_BINARY_DIR}/mavrid.rc @ONLY)
 target_sources(mavrid PRIVATE ${PROJECT_BINARY_DIR}/mavrid.rc)
 set_property(SOURCE ${PROJECT_BINARY_DIR}/mavrid.rc APPEND PROPERTY OBJECT_DEPENDS ${mavrid_manifest})
 
-target_link_options(mavrid PRIVATE $<$<CONFIG:Release>:-s LINKER:--no-insert-timestamp>)
+target_link_options(mavrid PRIVATE "$<$<CONFIG:Release>:-s;LINKER:--no-insert-timestamp>")
 
 # The manual page, rendered for people without man.
 find_program(MANDOC mandoc)
@@ -43,12 +43,7 @@ if(MANDOC)
   install(FILES ${manual_html} DESTINATION .)
 endif()
 
+# CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
+# everything in one folder of that name.
 set(CPACK_GENERATOR ZIP)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(CPACK_SYSTEM_NAME win64)
-else()
-  set(CPACK_SYSTEM_NAME win32)
-endif()
-set(CPACK_PACKAGE_FILE_NAME mavrid-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 include(CPack)
