@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
-# What cmake --install puts in place, and the Debian package that cpack
-# makes of the same files: the program, its manual page, and a doc folder
+# What cmake --install puts in place, and the Debian and RPM packages that
+# cpack makes of the same files: the program, its manual page, and a doc folder
 # with the licence (copyright) and the changelog.
 include(GNUInstallDirs)
 
@@ -20,24 +20,41 @@ install(TARGETS mavrid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# cpack -G DEB: named and versioned as the project, whose version the
-# banner names too.
+# cpack -G DEB and cpack -G RPM: named and versioned as the project, whose
+# version the banner names too.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_CONTACT "The mavrid authors <maintainers@mavrid.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-  "convert Intel HEX files into Motorola S-record files")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "mavrid reads one Intel HEX file (data and end-of-file records), verifies
-every record, and writes the same bytes at the same addresses as one
-Motorola S-record file: an S0 header, S1 data records of at most 30 bytes
-and an S9 termination record.  For firmware builds and device programmers.")
+  "convert 16-bit Intel HEX files into Motorola S-record files")
+set(CPACK_PACKAGE_DESCRIPTION
+  "mavrid reads one Intel HEX file in its 16-bit form (data and end-of-file
+records), verifies every record, and writes the same bytes at the same
+addresses as one Motorola S-record file: an S0 header, S1 data records of
+at most 30 bytes and an S9 termination record.  For firmware builds and
+device programmers.")
+set(CPACK_STRIP_FILES ON)
+
 set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_STRIP_FILES ON)
-# Read when the package is made: fixes its time stamps (reproducible).
-set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package_time.cmake)
-configure_file(cmake/package_time.cmake.in ${CPACK_PROJECT_CONFIG_FILE} @ONLY)
 # The package's directories are 755 whatever the packager's umask.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_dirs.cmake)
+
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_SUMMARY
+  "Convert 16-bit Intel HEX files into Motorola S-record files")
+set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP Development/Tools)
+set(CPACK_RPM_PACKAGE_VENDOR "The mavrid authors")
+# The system's manual folders belong to the filesystem package.
+list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
+  /usr/share/man /usr/share/man/man1)
+# The same bytes from every build of one commit: no host name, the build
+# time and every file's time SOURCE_DATE_EPOCH, no build-id links.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_epoch 1
+%define _build_id_links none
+%define packager ${CPACK_PACKAGE_CONTACT}")
 include(CPack)

@@ -1,0 +1,20 @@
+# SPDX-License-Identifier: MIT
+# A static Linux release: one static-pie mavrid that runs on any Linux of
+# its architecture, whatever C library it has or lacks, and a tarball
+# mavrid-<version>-linux-<arch>.tar.gz with one folder holding the
+# program, its manual page, the licence and the README.
+
+# A link library, so that it comes after CMake's own -pie, which it replaces.
+target_link_libraries(mavrid PRIVATE -static-pie)
+
+install(TARGETS mavrid RUNTIME DESTINATION .)
+install(FILES doc/mavrid.1 LICENSE README.md DESTINATION .)
+
+# cpack stages the files and GNU tar packs them (tar_package.cmake), since
+# only it sets every entry's owner, order and mode whoever packs it.
+set(CPACK_GENERATOR External)
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/tar_package.cmake)
+set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_STRIP_FILES ON)
+include(CPack)
