@@ -33,12 +33,12 @@ addresses as one Motorola S-record file: an S0 header, S1 data records of
 at most 30 bytes and an S9 termination record.  For firmware builds and
 device programmers.")
 set(CPACK_STRIP_FILES ON)
+# The staged directories 755 and its time stamps fixed, whoever packs it.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The package's directories are 755 whatever the packager's umask.
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_dirs.cmake)
 
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_SUMMARY
@@ -50,11 +50,14 @@ set(CPACK_RPM_PACKAGE_VENDOR "The mavrid authors")
 # The system's manual folders belong to the filesystem package.
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
   /usr/share/man /usr/share/man/man1)
+# Stripped and compressed already: rpmbuild's own post-install scripts
+# would only strip the program again, and give it a new time stamp.
+set(CPACK_RPM_SPEC_INSTALL_POST /bin/true)
 # The same bytes from every build of one commit: no host name, the build
-# time and every file's time SOURCE_DATE_EPOCH, no build-id links.
+# time SOURCE_DATE_EPOCH (as every file's, from package_staged.cmake), no
+# build-id links.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
-%define clamp_mtime_to_source_epoch 1
 %define _build_id_links none
 %define packager ${CPACK_PACKAGE_CONTACT}")
 include(CPack)
