@@ -24,12 +24,13 @@ set_property(SOURCE ${PROJECT_BINARY_DIR}/mavrid.rc APPEND PROPERTY OBJECT_DEPEN
 
 target_link_options(mavrid PRIVATE "$<$<CONFIG:Release>:-s;LINKER:--no-insert-timestamp>")
 
-# The manual page, rendered for people without man.
+# The manual page, rendered for people without man, with a style sheet
+# of our own beside it.
 find_program(MANDOC mandoc)
 set(manual_html ${PROJECT_BINARY_DIR}/mavrid.html)
 if(MANDOC)
   add_custom_command(OUTPUT ${manual_html}
-    COMMAND ${MANDOC} -Thtml ${PROJECT_SOURCE_DIR}/doc/mavrid.1 > ${manual_html}
+    COMMAND ${MANDOC} -Thtml -Ostyle=mavrid.css ${PROJECT_SOURCE_DIR}/doc/mavrid.1 > ${manual_html}
     DEPENDS doc/mavrid.1 VERBATIM)
   add_custom_target(manual_html ALL DEPENDS ${manual_html})
 else()
@@ -40,7 +41,7 @@ install(TARGETS mavrid RUNTIME DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES README.md DESTINATION .)
 if(MANDOC)
-  install(FILES ${manual_html} DESTINATION .)
+  install(FILES ${manual_html} doc/mavrid.css DESTINATION .)
 endif()
 
 # CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
