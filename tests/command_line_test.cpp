@@ -32,7 +32,7 @@ TEST(CommandLine, ErrorLevelInCmdIsMinusOne)
     if (!WINDOWS)
         GTEST_SKIP() << "cmd.exe runs only a Windows program";
     Sandbox box;
-    Outcome run = box.run_in_cmd({"mavrid.exe", "&", "echo", "ERRORLEVEL=!ERRORLEVEL!"});
+    Outcome run = box.run_in_cmd({"&", "echo", "ERRORLEVEL=!ERRORLEVEL!"});
     EXPECT_EQ(run.console, USAGE + "ERRORLEVEL=-1\n");
 }
 

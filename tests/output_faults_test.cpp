@@ -3,15 +3,12 @@
 // fails at a record or only when it is closed.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "run_mavrid.h"
 
 static const std::string FULL = BANNER + "Error -- Disk or directory full\n";
 
-// A device that is always full: Linux's, not every system's.
 #define SKIP_WITHOUT_DEV_FULL()                                                                    \
-    if (access("/dev/full", W_OK) != 0)                                                            \
+    if (!has_dev_full())                                                                           \
     GTEST_SKIP() << "this system has no /dev/full"
 
 // Enough records that the output overflows the stream buffer long before

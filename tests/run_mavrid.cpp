@@ -170,18 +170,12 @@ Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& ou
 
 Outcome Sandbox::run_in_cmd(const std::vector<std::string>& words) const
 {
+    // Wine's drive Z: is the Unix root.
+    std::string windows_name = "Z:" + PROGRAM;
+    std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
     std::vector<std::string> command = LAUNCHER;
-    command.insert(command.end(), {"cmd", "/v:on", "/c"});
-    for (const std::string& word : words) {
-        if (word != "mavrid.exe") {
-            command.push_back(word);
-            continue;
-        }
-        // Wine's drive Z: is the Unix root.
-        std::string windows_name = "Z:" + PROGRAM;
-        std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
-        command.push_back(windows_name);
-    }
+    command.insert(command.end(), {"cmd", "/v:on", "/c", windows_name});
+    command.insert(command.end(), words.begin(), words.end());
     return spawn(command, "", "", "", nullptr);
 }
 
@@ -271,6 +265,11 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     if (outcome.output_exists)
         outcome.output = from_text_stream(read(output_name));
     return outcome;
+}
+
+bool has_dev_full()
+{
+    return access("/dev/full", W_OK) == 0;
 }
 
 Outcome run_mavrid(const std::string& input)

@@ -68,9 +68,9 @@ class Sandbox {
                 const std::string& stdin_path = "", const std::string& stdout_path = "",
                 const std::string* piped_input = nullptr) const;
 
-    // Run cmd.exe through the launcher with these words after /c, such as
-    // "mavrid.exe" (the program under test, named as Windows names it),
-    // "&" and further commands.
+    // Run cmd.exe through the launcher on a command line that starts with
+    // the program under test, named as Windows names it, followed by these
+    // words: its arguments, redirections, "&" and further commands.
     Outcome run_in_cmd(const std::vector<std::string>& words) const;
 
   private:
@@ -82,6 +82,9 @@ class Sandbox {
 };
 
 inline constexpr int RUN_DEADLINE_S = 30;
+
+// Whether this system has Linux's always-full device, /dev/full.
+bool has_dev_full();
 
 // Convert input (as in.hex) to out.s19 in a fresh sandbox.
 Outcome run_mavrid(const std::string& input);

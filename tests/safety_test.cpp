@@ -94,8 +94,7 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
         // there the program's own open is what fails.)
         Sandbox box;
         box.write("in.hex", INPUT);
-        Outcome run = box.run_in_cmd(
-            {"mavrid.exe", "in.hex", "out.s19", ">", "out.s19", "&", "type", "out.s19"});
+        Outcome run = box.run_in_cmd({"in.hex", "out.s19", ">", "out.s19", "&", "type", "out.s19"});
         EXPECT_EQ(run.console, REFUSED);
         EXPECT_EQ(box.read("in.hex"), INPUT);
     }
