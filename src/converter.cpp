@@ -45,9 +45,7 @@ static void open_files(const char* infile, const char* outfile)
     if (ihex_in == nullptr || is_directory(ihex_in))
         error_exit("Could not open Intel hex file");
     std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
-    if (is_same_file(ihex_in, outfile) || is_console_file(outfile))
-        error_exit("Could not create S-record file");
-    srec_out = std::fopen(outfile, "w");
+    srec_out = create_output(outfile, ihex_in);
     if (srec_out == nullptr)
         error_exit("Could not create S-record file");
     std::setvbuf(srec_out, out_buffer.data(), _IOFBF, out_buffer.size());
@@ -99,6 +97,7 @@ static void convert_records()
 int main(int argc, char* argv[])
 {
     hold_standard_descriptors();
+    ignore_file_size_signal();
     std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
     std::puts("Converts one Intel HEX file into one Motorola S-record file.");
     std::puts("");

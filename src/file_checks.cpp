@@ -3,70 +3,103 @@
 //
 // A file is known by its identity, not its name: device and inode number on
 // POSIX, volume serial number and file index on Windows.  Any name, link or
-// redirection of the same file then matches.  (The status calls on a stream
-// or descriptor already open do not fail in practice; no test reaches those
-// branches.)
+// redirection of the same file then matches.  The output is opened without
+// being emptied, compared by what is open, and emptied only after that, so
+// the file checked is the file written.  (Status calls on a descriptor
+// already open do not fail in practice; should one fail, the output is
+// refused rather than written unchecked.)
 #include "file_checks.h"
 
+#include "converter.h"
+
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #ifdef _WIN32
-// Windows hands out no closed standard slot to a new file, and refuses to
-// open a directory as a file.
+// Windows hands out no closed standard slot to a new file, refuses to open
+// a directory as a file, and has no file-size signal.
 void hold_standard_descriptors() {}
+
+void ignore_file_size_signal() {}
 
 bool is_directory(std::FILE* /*stream*/)
 {
     return false;
 }
 
-static bool names_open_file(HANDLE open, const char* path)
-{
-    BY_HANDLE_FILE_INFORMATION open_id{};
-    BY_HANDLE_FILE_INFORMATION path_id{};
-    if (GetFileInformationByHandle(open, &open_id) == 0)
-        return false;
-    // No access asked for: only the file's identity is read, so neither a
-    // sharing mode nor a read-only attribute stands in the way.
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = GetFileInformationByHandle(file, &path_id) != 0;
-    CloseHandle(file);
-    return known && open_id.dwVolumeSerialNumber == path_id.dwVolumeSerialNumber
-           && open_id.nFileIndexHigh == path_id.nFileIndexHigh
-           && open_id.nFileIndexLow == path_id.nFileIndexLow;
-}
-
-bool is_same_file(std::FILE* stream, const char* path)
+static HANDLE handle_of(int fd)
 {
     // NOLINTNEXTLINE(performance-no-int-to-ptr): the CRT hands out handles as integers
-    return names_open_file(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), path);
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
-bool is_console_file(const char* path)
+static bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
 {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
+           && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Only disk files have an identity to compare: a device such as NUL, the
+// console or a pipe is neither compared nor emptied.  A standard output
+// that Wine inherits from a Unix process is a disk file whose identity
+// cannot be read; it is no file of this run's and is left out too.
+std::FILE* create_output(const char* path, std::FILE* input)
+{
+    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd == -1)
+        return nullptr;
+    HANDLE out = handle_of(fd);
+    if (GetFileType(out) != FILE_TYPE_DISK)
+        return _fdopen(fd, "w");
+    BY_HANDLE_FILE_INFORMATION out_id{};
+    BY_HANDLE_FILE_INFORMATION in_id{};
+    BY_HANDLE_FILE_INFORMATION console_id{};
+    HANDLE in = handle_of(_fileno(input));
+    if (GetFileInformationByHandle(out, &out_id) == 0)
+        return nullptr;
+    if (GetFileType(in) == FILE_TYPE_DISK) {
+        if (GetFileInformationByHandle(in, &in_id) == 0 || same_file(out_id, in_id))
+            return nullptr;
+    }
     HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    return GetFileType(console) == FILE_TYPE_DISK && names_open_file(console, path);
+    if (GetFileType(console) == FILE_TYPE_DISK
+        && GetFileInformationByHandle(console, &console_id) != 0 && same_file(out_id, console_id))
+        return nullptr;
+    if (_chsize(fd, 0) != 0)
+        return nullptr;
+    return _fdopen(fd, "w");
 }
 #else
 // A standard descriptor closed by the caller would be handed to the first
 // file opened, and console text flushed at exit would then land in the
-// S-record file.
+// S-record file.  Where there is no null device, the root folder opened
+// read-only holds the slot: nothing can be written through it.
 void hold_standard_descriptors()
 {
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1)
-            open("/dev/null", O_RDWR); // takes the lowest free slot: fd
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        // Each open takes the lowest free slot: fd.
+        if (open("/dev/null", O_RDWR) == -1 && open("/", O_RDONLY) == -1)
+            error_exit("Could not create S-record file");
     }
+}
+
+// Past the limit a write then fails with EFBIG, and the run ends with
+// "Disk or directory full" as on a full disk.
+void ignore_file_size_signal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // Opening a directory for reading succeeds on POSIX and only the first read
@@ -77,26 +110,31 @@ bool is_directory(std::FILE* stream)
     return fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Whether path names the file whose status is open_st.
-static bool names_open_file(const struct stat& open_st, const char* path)
+static bool same_file(const struct stat& a, const struct stat& b)
 {
-    struct stat path_st {};
-    return stat(path, &path_st) == 0 && open_st.st_dev == path_st.st_dev
-           && open_st.st_ino == path_st.st_ino;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool is_same_file(std::FILE* stream, const char* path)
+// On nullptr the run ends at once, which closes the descriptor.
+std::FILE* create_output(const char* path, std::FILE* input)
 {
-    struct stat open_st {};
-    return fstat(fileno(stream), &open_st) == 0 && names_open_file(open_st, path);
-}
-
-// Only a regular file is written through two opens at once: the null device,
-// a terminal or a pipe may well be both the console and the output.
-bool is_console_file(const char* path)
-{
+    int fd = open(path, O_WRONLY | O_CREAT, 0666);
+    if (fd == -1)
+        return nullptr;
+    struct stat out {};
+    struct stat in {};
     struct stat console {};
-    return fstat(STDOUT_FILENO, &console) == 0 && S_ISREG(console.st_mode)
-           && names_open_file(console, path);
+    if (fstat(fd, &out) != 0 || fstat(fileno(input), &in) != 0
+        || fstat(STDOUT_FILENO, &console) != 0)
+        return nullptr;
+    // Only a regular file or a block device is written through two opens
+    // at once, each with its own offset: the null device, a terminal or a
+    // pipe may well be both the console and the output.
+    bool console_is_a_file = S_ISREG(console.st_mode) || S_ISBLK(console.st_mode);
+    if (same_file(out, in) || (console_is_a_file && same_file(out, console)))
+        return nullptr;
+    if (S_ISREG(out.st_mode) && ftruncate(fd, 0) != 0)
+        return nullptr;
+    return fdopen(fd, "w");
 }
 #endif

@@ -1,33 +1,40 @@
 // SPDX-License-Identifier: MIT
 // file_checks.h -- the checks that keep a run from harming the user's files.
 //
-// Opening outfile for writing empties it at once, so every check that can
-// refuse it is made before it is opened.  Each one guards against a single
-// way that a file could be lost or corrupted:
+// Each one guards against a single way that a file could be lost or
+// corrupted:
 //   - hold_standard_descriptors: console text landing in the S-record file
 //     when the caller started the program with a standard descriptor closed;
+//   - ignore_file_size_signal: a run past the file-size limit killed by a
+//     signal, its output cut short and no error reported;
 //   - is_directory: a directory taken for an input, found only at its first
 //     read, after the output has been emptied;
-//   - is_same_file: the input emptied because outfile names it;
-//   - is_console_file: S-records and console text written over each other
-//     because outfile names the file that standard output is redirected to.
+//   - create_output: the input emptied because outfile names it, or
+//     S-records and console text written over each other because outfile
+//     names the file that standard output writes to.
 #ifndef MAVRID_FILE_CHECKS_H
 #define MAVRID_FILE_CHECKS_H
 
 #include <cstdio>
 
-// Hold each closed standard descriptor (0-2) with the null device, so that
-// no file opened later takes its place.  Call before any file is opened.
+// Hold each closed standard descriptor (0-2) with the null device, or with
+// the root folder read-only where there is none, so that no file opened
+// later takes its place.  Call before any file is opened.
 void hold_standard_descriptors();
+
+// Make a write past the file-size limit fail as a write to a full disk
+// does, instead of ending the run.
+void ignore_file_size_signal();
 
 // Whether the open stream reads a directory.
 bool is_directory(std::FILE* stream);
 
-// Whether path names the file open as stream, by any name or link.
-bool is_same_file(std::FILE* stream, const char* path);
-
-// Whether path names the regular file that standard output writes to.  A
-// pipe, a terminal or a device (the null device included) never matches.
-bool is_console_file(const char* path);
+// Open path as a text stream for writing and only then empty it, unless
+// what was opened is the file open as input, or the file or block device
+// that standard output writes to.  The check is made on the open file, so
+// no rename or link made meanwhile can change what is written.  Returns
+// nullptr when path cannot be opened, is refused, or its identity cannot
+// be read; the caller then ends the run.
+std::FILE* create_output(const char* path, std::FILE* input);
 
 #endif // MAVRID_FILE_CHECKS_H

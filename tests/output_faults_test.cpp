@@ -34,18 +34,37 @@ TEST(OutputFaults, FullDiskFoundAtCloseOfASmallFile)
     EXPECT_EQ(box.read("in.hex"), input);
 }
 
+// A write past the file-size limit fails as one to a full disk does; it
+// does not end the run by a signal with nothing reported.
 TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
 {
     SKIP_WITHOUT_DEV_FULL();
     // The bad record at the end is never reached: the fault is found at
     // a record that comes before it.
-    Sandbox box;
     const std::string input = many_records() + ":0100000000FE\n" + END_RECORD;
+    struct Disk {
+        const char* why;
+        std::string outfile;
+        long file_size_limit;
+    };
+    const Disk disks[] = {
+        {"/dev/full", "/dev/full", 0},
+        {"a file-size limit of 64 KiB", "out.s19", 65536},
+    };
+    Sandbox box;
     box.write("in.hex", input);
-    Outcome run = box.run({"in.hex", "/dev/full"}, "");
-    EXPECT_EQ(run.status, 255);
-    EXPECT_EQ(run.console, FULL);
-    EXPECT_EQ(box.read("in.hex"), input);
+    for (const Disk& disk : disks) {
+        SCOPED_TRACE(disk.why);
+        // Windows has no file-size limit.
+        if (WINDOWS && disk.file_size_limit != 0)
+            continue;
+        box.limit_file_size(disk.file_size_limit);
+        Outcome run = box.run({"in.hex", disk.outfile}, "");
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, FULL);
+        EXPECT_EQ(box.read("in.hex"), input);
+    }
+    box.limit_file_size(0);
 
     // The same input with a small count is refused for its record instead,
     // since the full disk is found only at close.  Wine's C runtime writes
@@ -53,7 +72,7 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     if (WINDOWS)
         return;
     box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END_RECORD);
-    run = box.run({"small.hex", "/dev/full"}, "");
+    Outcome run = box.run({"small.hex", "/dev/full"}, "");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, BANNER + "Error -- Bad record in Intel hex file\n");
 }

@@ -127,8 +127,8 @@ static void redirect(int fd, const std::string& file, int flags)
 }
 
 // In the child only: start the program as a shell would, whatever this
-// process has done to its own signals, and within its data limit.
-static void reset_process_state()
+// process has done to its own signals, and within its limits.
+static void reset_process_state(long file_size_limit)
 {
     for (int sig = 1; sig < NSIG; ++sig)
         std::signal(sig, SIG_DFL); // fails harmlessly for SIGKILL and the like
@@ -138,6 +138,12 @@ static void reset_process_state()
     if (DATA_LIMITED) {
         const rlimit limit = {DATA_LIMIT_KIB * 1024, DATA_LIMIT_KIB * 1024};
         if (setrlimit(RLIMIT_DATA, &limit) != 0)
+            _exit(126);
+    }
+    if (file_size_limit != 0) {
+        const rlimit limit = {static_cast<rlim_t>(file_size_limit),
+                              static_cast<rlim_t>(file_size_limit)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(126);
     }
 }
@@ -214,7 +220,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         redirect(1, stdout_path.empty() ? console_file : path(stdout_path),
                  O_WRONLY | O_CREAT | O_TRUNC);
         redirect(2, errors_file, O_WRONLY | O_CREAT | O_TRUNC);
-        reset_process_state();
+        reset_process_state(file_size_limit_);
         std::vector<char*> argv;
         for (std::string& w : words)
             argv.push_back(w.data());

@@ -68,6 +68,13 @@ class Sandbox {
                 const std::string& stdin_path = "", const std::string& stdout_path = "",
                 const std::string* piped_input = nullptr) const;
 
+    // Later runs start under this limit on the size of any file they
+    // write, in bytes (RLIMIT_FSIZE).
+    void limit_file_size(long bytes)
+    {
+        file_size_limit_ = bytes;
+    }
+
     // Run cmd.exe through the launcher on a command line that starts with
     // the program under test, named as Windows names it, followed by these
     // words: its arguments, redirections, "&" and further commands.
@@ -79,6 +86,7 @@ class Sandbox {
                   const std::string* piped_input) const;
 
     std::string root_;
+    long file_size_limit_ = 0; // none
 };
 
 inline constexpr int RUN_DEADLINE_S = 30;

@@ -10,18 +10,17 @@
 #include <filesystem>
 #include <numeric>
 
+#include "mounts.h"
 #include "run_mavrid.h"
-
-#ifdef __linux__
-#include <sched.h>
-#include <sys/mount.h>
-#endif
 
 static const std::string INPUT = ":0300300002337A1E\n:00000001FF\n";
 static const std::string REFUSED = BANNER + "Error -- Could not create S-record file\n";
 
 TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
 {
+    // A link to its own folder: through it, in.hex has names of any length.
+    const std::string here(200, 'h');
+    const std::string long_name = here + "/" + here + "/in.hex";
     struct Call {
         const char* why;
         std::vector<std::string> args;
@@ -36,6 +35,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         {"symbolic link as output", {"in.hex", "soft.hex"}, ""},
         {"symbolic link as input", {"soft.hex", "in.hex"}, ""},
         {"standard input redirected from it", {"/dev/stdin", "in.hex"}, "in.hex"},
+        {"a path longer than Windows' 260 characters", {long_name, long_name}, ""},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -48,6 +48,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         ASSERT_EQ(link(box.path("in.hex").c_str(), box.path("hard.hex").c_str()), 0);
         ASSERT_EQ(link(box.path("in.hex").c_str(), box.path("fw-日本-ü.hex").c_str()), 0);
         ASSERT_EQ(symlink("in.hex", box.path("soft.hex").c_str()), 0);
+        ASSERT_EQ(symlink(".", box.path(here).c_str()), 0);
         std::vector<std::string> args = call.args;
         if (args[1].empty())
             args[1] = box.path("in.hex");
@@ -60,10 +61,11 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
 
 // S-records and console text written into one file through two opens
 // overwrite each other, so an output that is standard output's own regular
-// file is refused; the file then holds the console text alone.  Devices,
-// the null device above all, are no such file.
+// file or block device is refused; it then holds the console text alone.
+// Other devices, the null device above all, are no such file.
 TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
 {
+    const std::string LOOP = "<loop device>";
     struct Call {
         const char* why;
         std::string outfile, stdout_path;
@@ -74,7 +76,9 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
         {"standard output redirected to outfile", "out.s19", "out.s19", 255, REFUSED},
         {"/dev/stdout redirected to a file", "/dev/stdout", "out.s19", 255, REFUSED},
         {"/dev/null as both", "/dev/null", "/dev/null", 0, ""},
+        {"a block device as both", LOOP, LOOP, 255, REFUSED},
     };
+    std::string skipped;
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
         // A standard output that Wine inherits from a Unix process has no
@@ -84,9 +88,19 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
-        Outcome run = box.run({"in.hex", call.outfile}, "out.s19", "", call.stdout_path);
+        box.write("disk.img", std::string(65536, '\0'));
+        LoopDevice loop(box.path("disk.img"));
+        if (call.outfile == LOOP && loop.path().empty()) {
+            skipped += " a block device (" + loop.why() + ");";
+            continue;
+        }
+        const std::string console = call.stdout_path == LOOP ? loop.path() : call.stdout_path;
+        Outcome run =
+            box.run({"in.hex", call.outfile == LOOP ? loop.path() : call.outfile}, "", "", console);
         EXPECT_EQ(run.status, call.status);
-        EXPECT_EQ(run.output, call.console_file);
+        std::string console_file = box.read(console);
+        console_file.erase(console_file.find_last_not_of('\0') + 1); // a device's unwritten rest
+        EXPECT_EQ(console_file, call.console_file);
         EXPECT_EQ(box.read("in.hex"), INPUT);
     }
     if (WINDOWS) {
@@ -98,63 +112,8 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
         EXPECT_EQ(run.console, REFUSED);
         EXPECT_EQ(box.read("in.hex"), INPUT);
     }
-}
-
-// Mounts made for one case in this test process's own mount namespace,
-// detached before the case's sandbox is removed.  Mount namespaces are
-// Linux's; elsewhere the cases that need them are skipped.
-class Mounts {
-  public:
-    Mounts() = default;
-    Mounts(const Mounts&) = delete;
-    Mounts& operator=(const Mounts&) = delete;
-
-    // Why this process may not mount, or empty.  The first call moves it
-    // into a private mount namespace, so nothing mounted here is seen
-    // outside it.
-    static const char* unavailable();
-
-#ifdef __linux__
-    ~Mounts()
-    {
-        for (auto dir = dirs_.rbegin(); dir != dirs_.rend(); ++dir)
-            umount2(dir->c_str(), MNT_DETACH);
-    }
-
-    // A fresh, empty file system on dir.
-    void tmpfs(const std::string& dir)
-    {
-        std::filesystem::create_directory(dir);
-        ASSERT_EQ(mount("mavrid-test", dir.c_str(), "tmpfs", 0, nullptr), 0);
-        dirs_.push_back(dir);
-    }
-
-    // dir made read-only, for root too.
-    void read_only(const std::string& dir)
-    {
-        ASSERT_EQ(mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr), 0);
-        dirs_.push_back(dir);
-        ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr),
-                  0);
-    }
-
-  private:
-    std::vector<std::string> dirs_;
-#else
-    void tmpfs(const std::string&) {}
-    void read_only(const std::string&) {}
-#endif
-};
-
-const char* Mounts::unavailable()
-{
-#ifdef __linux__
-    static const bool allowed = unshare(CLONE_NEWNS) == 0
-                                && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return allowed ? "" : "mounting needs CAP_SYS_ADMIN";
-#else
-    return "mount namespaces are Linux-only";
-#endif
+    if (!skipped.empty())
+        GTEST_SKIP() << "not set up:" << skipped;
 }
 
 static ino_t inode_of(const std::string& path)
