@@ -11,6 +11,7 @@ static const std::string USAGE = BANNER + "Error -- Usage:  mavrid infile outfil
 
 TEST(CommandLine, WrongArgumentCountPrintsUsageAndTouchesNothing)
 {
+    verifies("REQ-001 REQ-002 REQ-040 REQ-041");
     const std::vector<std::vector<std::string>> calls = {
         {}, {"in.hex"}, {"in.hex", "out.s19", "extra"}};
     for (const auto& args : calls) {
@@ -29,7 +30,8 @@ TEST(CommandLine, WrongArgumentCountPrintsUsageAndTouchesNothing)
 // (so "if errorlevel 1" does not see it).
 TEST(CommandLine, ErrorLevelInCmdIsMinusOne)
 {
-    if (!WINDOWS)
+    verifies("REQ-041");
+    if (!windows())
         GTEST_SKIP() << "cmd.exe runs only a Windows program";
     Sandbox box;
     Outcome run = box.run_in_cmd({"&", "echo", "ERRORLEVEL=!ERRORLEVEL!"});
@@ -38,6 +40,7 @@ TEST(CommandLine, ErrorLevelInCmdIsMinusOne)
 
 TEST(CommandLine, MissingInputLeavesOutputUncreated)
 {
+    verifies("REQ-003");
     Sandbox box;
     Outcome run = box.run({"absent.hex", "out.s19"});
     EXPECT_EQ(run.status, 255);
@@ -47,6 +50,7 @@ TEST(CommandLine, MissingInputLeavesOutputUncreated)
 
 TEST(CommandLine, MissingInputLeavesExistingOutputUntouched)
 {
+    verifies("REQ-003");
     Sandbox box;
     box.write("out.s19", "keep me\n");
     Outcome run = box.run({"absent.hex", "out.s19"});
@@ -56,6 +60,7 @@ TEST(CommandLine, MissingInputLeavesExistingOutputUntouched)
 
 TEST(CommandLine, OutputThatCannotBeCreated)
 {
+    verifies("REQ-005");
     Sandbox box;
     box.write("in.hex", END_RECORD);
     std::filesystem::create_directory(box.path("dir"));
@@ -71,6 +76,7 @@ TEST(CommandLine, OutputThatCannotBeCreated)
 
 TEST(CommandLine, ExistingOutputIsReplaced)
 {
+    verifies("REQ-006 REQ-042");
     Sandbox box;
     box.write("in.hex", END_RECORD);
     box.write("out.s19", std::string(5000, 'x'));
@@ -82,6 +88,7 @@ TEST(CommandLine, ExistingOutputIsReplaced)
 
 TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
 {
+    verifies("REQ-019 REQ-030 REQ-043");
     Outcome run = run_mavrid("");
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, BANNER + "Error -- Unexpected EOF on Intel hex file\n");
@@ -92,6 +99,7 @@ TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
 // The title line names the release; a new version changes both together.
 TEST(CommandLine, BannerNamesTheProjectVersion)
 {
+    verifies("REQ-001");
     Outcome run = run_mavrid(END_RECORD);
     EXPECT_EQ(run.console.substr(0, run.console.find('\n')),
               "Intel Hex to Motorola S-Record Converter Ver " MAVRID_VERSION);

@@ -5,6 +5,7 @@
 
 #include <numeric>
 
+#include "examples.h"
 #include "run_mavrid.h"
 
 static const std::string SUCCESS = BANNER + "File successfully converted\n";
@@ -27,6 +28,7 @@ static std::vector<int> slice(const std::vector<int>& data, unsigned from, unsig
 
 TEST(Conversion, EndRecordAloneGivesHeaderAndTermination)
 {
+    verifies("REQ-030 REQ-036 REQ-038 REQ-040 REQ-042");
     Outcome run = run_mavrid(END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, SUCCESS);
@@ -36,6 +38,7 @@ TEST(Conversion, EndRecordAloneGivesHeaderAndTermination)
 
 TEST(Conversion, OneShortRecordBecomesOneS1Line)
 {
+    verifies("REQ-034");
     Outcome run = run_mavrid(":0300300002337A1E\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, SUCCESS);
@@ -44,6 +47,7 @@ TEST(Conversion, OneShortRecordBecomesOneS1Line)
 
 TEST(Conversion, LongRecordsSplitIntoThirtyByteChunks)
 {
+    verifies("REQ-031 REQ-034 REQ-037");
     std::vector<int> data = counting(32);
     Outcome run = run_mavrid(ihex_record(0, 0x1000, data) + END_RECORD);
     EXPECT_EQ(run.status, 0);
@@ -55,6 +59,7 @@ TEST(Conversion, LongRecordsSplitIntoThirtyByteChunks)
 
 TEST(Conversion, ChunkBoundaries)
 {
+    verifies("REQ-021 REQ-031");
     for (unsigned n : {1u, 29u, 30u, 31u, 60u, 61u, 255u}) {
         SCOPED_TRACE(n);
         std::vector<int> data = counting(n);
@@ -69,6 +74,7 @@ TEST(Conversion, ChunkBoundaries)
 
 TEST(Conversion, FullLengthRecordGivesNineS1Lines)
 {
+    verifies("REQ-021 REQ-031");
     std::vector<int> data = counting(255);
     Outcome run = run_mavrid(ihex_record(0, 0x0100, data) + END_RECORD);
     ASSERT_EQ(run.status, 0);
@@ -85,6 +91,7 @@ TEST(Conversion, FullLengthRecordGivesNineS1Lines)
 
 TEST(Conversion, RecordsKeepTheirOrderAndAreNeverMerged)
 {
+    verifies("REQ-033");
     // Two adjacent records and one below them: three S1 lines, as given.
     std::string input = ihex_record(0, 0x0010, {1, 2}) + ihex_record(0, 0x0012, {3, 4})
                         + ihex_record(0, 0x0000, {5}) + END_RECORD;
@@ -95,6 +102,7 @@ TEST(Conversion, RecordsKeepTheirOrderAndAreNeverMerged)
 
 TEST(Conversion, EmptyDataRecordGivesNoS1Line)
 {
+    verifies("REQ-032");
     Outcome run = run_mavrid(":00123400BA\n:0300300002337A1E\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\n" + S9_LINE);
@@ -102,6 +110,7 @@ TEST(Conversion, EmptyDataRecordGivesNoS1Line)
 
 TEST(Conversion, EndRecordAddressIsCarriedIntoS9)
 {
+    verifies("REQ-036");
     Outcome run = run_mavrid(":00100001EF\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE + "S9031000EC\n");
@@ -120,6 +129,7 @@ struct Refused {
 // it stays in the output, and nothing of the refused record is written.
 TEST(Conversion, RefusedRecordsKeepWhatCameBefore)
 {
+    verifies("REQ-015 REQ-016 REQ-017 REQ-041 REQ-043");
     const std::string good = ":0300300002337A1E\n";
     const Refused refused[] = {
         {":0300300002337A1F\n" + END_RECORD, "checksum off by one"},
@@ -151,9 +161,11 @@ TEST(Conversion, RefusedRecordsKeepWhatCameBefore)
 
 TEST(Conversion, ShippedExampleGivesItsShippedOutput)
 {
+    verifies("REQ-039");
     Sandbox box;
-    Outcome run = box.run({MAVRID_EXAMPLES "/blink.hex", "blink.s19"}, "blink.s19");
+    box.write("blink.hex", BLINK_HEX);
+    Outcome run = box.run({"blink.hex", "blink.s19"}, "blink.s19");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.console, SUCCESS);
-    EXPECT_EQ(run.output, box.read(MAVRID_EXAMPLES "/blink.s19"));
+    EXPECT_EQ(run.output, BLINK_S19);
 }

@@ -10,6 +10,7 @@ static const std::string CONVERTED = S0_LINE + "S106003002337A1A\nS9030000FC\n";
 // Inputs that all hold the one record 03 0030 00 02 33 7A and an end record.
 TEST(Reading, AcceptedSpellingsOfTheSameRecord)
 {
+    verifies("REQ-010 REQ-011 REQ-012 REQ-018 REQ-020 REQ-037 REQ-042");
     const std::string inputs[] = {
         ":0300300002337A1E\n:00000001FF\n",                             // upper case, LF
         ":0300300002337a1e\n:00000001ff\n",                             // lower case
@@ -32,6 +33,7 @@ TEST(Reading, AcceptedSpellingsOfTheSameRecord)
 
 TEST(Reading, ExtremeByteValuesDecode)
 {
+    verifies("REQ-013");
     Outcome run = run_mavrid(":02000000FF00FF\n" + END_RECORD);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.output, S0_LINE + "S1050000FF00FB\nS9030000FC\n");
@@ -76,6 +78,7 @@ static const BadInput bad_inputs[] = {
 
 TEST(Reading, BadInputEndsTheRunWithItsMessage)
 {
+    verifies("REQ-012 REQ-014 REQ-019 REQ-040 REQ-041 REQ-043");
     for (const BadInput& bad : bad_inputs) {
         SCOPED_TRACE(bad.input);
         Outcome run = run_mavrid(bad.input);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// run_mavrid.h -- running the built mavrid as a child process.
+// run_mavrid.h -- running the mavrid under test as a child process.
 #ifndef MAVRID_TESTS_RUN_MAVRID_H
 #define MAVRID_TESTS_RUN_MAVRID_H
 
@@ -14,7 +14,7 @@ inline const std::string BANNER = "Intel Hex to Motorola S-Record Converter Ver 
 
 // What one run left behind.
 struct Outcome {
-    int status = -1;     // exit status, or 128 + signal number
+    int status = -1;     // exit status as a POSIX shell shows it, or 128 + signal number
     std::string console; // everything written to standard output
     std::string errors;  // everything written to standard error
     std::string output;  // the output file's bytes, if it exists
@@ -23,23 +23,53 @@ struct Outcome {
 
 // The program under test is chosen when the tests run, so that one build
 // of the suite checks every build of the program:
-//   MAVRID_TEST_PROGRAM   the program (default: this build's mavrid)
+//   MAVRID_TEST_PROGRAM   the program (default: this build's mavrid), unless
+//                         select_program names another first
 //   MAVRID_TEST_LAUNCHER  words that start it, such as Wine's or QEMU's loader
 //   MAVRID_TEST_SANITIZED set for a sanitizer build, whose shadow memory
 //                         rules out the memory bound
+const std::string& program();
+void select_program(const std::string& path);
+
 // A program whose name ends in .exe is a Windows build, whose console and
 // output lines end in CR LF.
-extern const bool WINDOWS;
+bool windows();
 
-// A native, unsanitized program runs under this limit on its data
+// Whether this suite itself is a Windows program, which starts the program
+// under test through CreateProcess rather than fork and exec.
+#ifdef _WIN32
+inline constexpr bool WINDOWS_HARNESS = true;
+#else
+inline constexpr bool WINDOWS_HARNESS = false;
+#endif
+
+// A native, unsanitized program on POSIX runs under this limit on its data
 // segment, heap and private mappings: it converts files of any length in
 // a few hundred KiB, so a buffer grown large or memory kept per record
 // makes its runs fail.
 inline constexpr long DATA_LIMIT_KIB = 1024;
 
+// Whether runs are held to DATA_LIMIT_KIB; if not, why not.
+bool data_limited(std::string& why_not);
+
 // Given as stdin_path or stdout_path: the child starts with that
 // descriptor closed.
 inline const std::string CLOSED = "<closed>";
+
+// The null device, as the harness and the program name it.
+inline const std::string NULL_DEVICE = WINDOWS_HARNESS ? "NUL" : "/dev/null";
+
+// Name the requirements (REQ-NNN, separated by blanks) that the current
+// test verifies.  Call first in every test, before anything can skip it.
+void verifies(const char* requirements);
+
+// Record that a part of the current test could not be set up here, and
+// why; the test goes on with the rest, and the report names what was left
+// out.
+void left_out(const std::string& what);
+
+// Whether this process runs as root, for whom permission bits do not count.
+bool running_as_root();
 
 // A fresh temporary folder, removed with everything in it at destruction.
 // The program runs with it as its working directory.
@@ -59,8 +89,8 @@ class Sandbox {
     // and standard output goes to stdout_path when given (a path relative
     // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
     // input is a pipe that the test writes those bytes into and then keeps
-    // open until the run ends.  A run still going after RUN_DEADLINE_S is
-    // killed and the test fails, saying so.  The output
+    // open until the run ends (POSIX only).  A run still going after
+    // RUN_DEADLINE_S is killed and the test fails, saying so.  The output
     // file looked at afterwards is output_name; none when it is empty (a
     // device such as /dev/full).  Console text and output file are given
     // with LF line ends on every platform.
@@ -68,22 +98,24 @@ class Sandbox {
                 const std::string& stdin_path = "", const std::string& stdout_path = "",
                 const std::string* piped_input = nullptr) const;
 
+    // Run cmd.exe (through the launcher, if any) on a command line that
+    // starts with the program under test, named as Windows names it,
+    // followed by these words: its arguments, redirections, "&" and further
+    // commands.
+    Outcome run_in_cmd(const std::vector<std::string>& words) const;
+
     // Later runs start under this limit on the size of any file they
-    // write, in bytes (RLIMIT_FSIZE).
+    // write, in bytes (RLIMIT_FSIZE; POSIX only).
     void limit_file_size(long bytes)
     {
         file_size_limit_ = bytes;
     }
 
-    // Run cmd.exe through the launcher on a command line that starts with
-    // the program under test, named as Windows names it, followed by these
-    // words: its arguments, redirections, "&" and further commands.
-    Outcome run_in_cmd(const std::vector<std::string>& words) const;
-
   private:
     Outcome spawn(std::vector<std::string> words, const std::string& output_name,
                   const std::string& stdin_path, const std::string& stdout_path,
                   const std::string* piped_input) const;
+    Outcome outcome(int status, const std::string& output_name) const;
 
     std::string root_;
     long file_size_limit_ = 0; // none
@@ -91,8 +123,46 @@ class Sandbox {
 
 inline constexpr int RUN_DEADLINE_S = 30;
 
-// Whether this system has Linux's always-full device, /dev/full.
-bool has_dev_full();
+// An output that every write fails on, as on a full disk, for as long as
+// it lives: Linux's /dev/full, or on Windows a named pipe whose reader
+// has gone.  path() is empty where there is none.
+class FullDevice {
+  public:
+    FullDevice();
+    ~FullDevice();
+    FullDevice(const FullDevice&) = delete;
+    FullDevice& operator=(const FullDevice&) = delete;
+
+    const std::string& path() const
+    {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+    void* server_ = nullptr; // Windows: the pipe's server end, and its thread
+};
+
+// A named pipe (a FIFO on POSIX) in the sandbox whose writer gives it
+// these bytes as soon as a reader opens it, and then keeps it open, as a
+// programmer's tool or a tail -f would, until this object goes.
+class NamedPipe {
+  public:
+    NamedPipe(const Sandbox& box, const std::string& bytes);
+    ~NamedPipe();
+    NamedPipe(const NamedPipe&) = delete;
+    NamedPipe& operator=(const NamedPipe&) = delete;
+
+    const std::string& path() const
+    {
+        return path_;
+    }
+
+  private:
+    std::string path_;
+    long writer_ = -1;       // POSIX: the writing process
+    void* server_ = nullptr; // Windows: the pipe's server end, and its thread
+};
 
 // Convert input (as in.hex) to out.s19 in a fresh sandbox.
 Outcome run_mavrid(const std::string& input);
