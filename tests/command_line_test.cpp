@@ -63,14 +63,14 @@ TEST(CommandLine, OutputThatCannotBeCreated)
     verifies("REQ-005");
     Sandbox box;
     box.write("in.hex", END_RECORD);
-    std::filesystem::create_directory(box.path("dir"));
+    std::filesystem::create_directory(box.file("dir"));
     for (const char* out : {"no/such/dir/out.s19", "dir"}) {
         SCOPED_TRACE(out);
         Outcome run = box.run({"in.hex", out}, out);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, BANNER + "Error -- Could not create S-record file\n");
     }
-    EXPECT_TRUE(std::filesystem::is_directory(box.path("dir")));
+    EXPECT_TRUE(std::filesystem::is_directory(box.file("dir")));
     EXPECT_EQ(box.read("in.hex"), END_RECORD);
 }
 

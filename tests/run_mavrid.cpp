@@ -89,6 +89,17 @@ void left_out(const std::string& what)
     std::printf("left out here: %s\n", what.c_str());
 }
 
+std::filesystem::path as_path(const std::string& utf8)
+{
+    return std::u8string(utf8.begin(), utf8.end());
+}
+
+static std::string utf8_of(const std::filesystem::path& path)
+{
+    std::u8string name = path.u8string();
+    return {name.begin(), name.end()};
+}
+
 Sandbox::Sandbox()
 {
     std::random_device seed;
@@ -100,32 +111,35 @@ Sandbox::Sandbox()
         char name[32];
         std::snprintf(name, sizeof name, "mavrid-test-%08x", static_cast<unsigned>(names()));
         if (std::filesystem::create_directory(temp / name))
-            root_ = (temp / name).string();
+            root_ = utf8_of(temp / name);
     }
-    std::filesystem::create_directory(root_ + "/run");
+    std::filesystem::create_directory(as_path(root_ + "/run"));
 }
 
 Sandbox::~Sandbox()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    std::filesystem::remove_all(as_path(root_), ignored);
 }
 
 std::string Sandbox::path(const std::string& name) const
 {
-    if ((!name.empty() && name[0] == '/') || name == CLOSED || name == NULL_DEVICE)
+    // Absolute on POSIX or Windows (C:\..., \\.\pipe\...), or no file.
+    bool absolute = (!name.empty() && (name[0] == '/' || name[0] == '\\'))
+                    || (name.size() > 2 && name[1] == ':');
+    if (absolute || name == CLOSED || name == NULL_DEVICE)
         return name;
     return root_ + "/run/" + name;
 }
 
 void Sandbox::write(const std::string& name, const std::string& bytes) const
 {
-    std::ofstream(path(name), std::ios::binary) << bytes;
+    std::ofstream(file(name), std::ios::binary) << bytes;
 }
 
 std::string read_file(const std::string& file)
 {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(as_path(file), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -136,10 +150,17 @@ std::string Sandbox::read(const std::string& name) const
     return read_file(path(name));
 }
 
+static std::string from_text_stream(const std::string& bytes);
+
+std::string Sandbox::read_text(const std::string& name) const
+{
+    return from_text_stream(read(name));
+}
+
 bool Sandbox::exists(const std::string& name) const
 {
     std::error_code ignored;
-    return std::filesystem::exists(std::filesystem::symlink_status(path(name), ignored));
+    return std::filesystem::exists(std::filesystem::symlink_status(file(name), ignored));
 }
 
 // A Windows text stream ends its lines in CR LF; they are compared as LF,

@@ -3,6 +3,7 @@
 #ifndef MAVRID_TESTS_RUN_MAVRID_H
 #define MAVRID_TESTS_RUN_MAVRID_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ void verifies(const char* requirements);
 // out.
 void left_out(const std::string& what);
 
+// A file name of the harness, which is UTF-8 on every platform, as the
+// file system takes it.
+std::filesystem::path as_path(const std::string& utf8);
+
 // Whether this process runs as root, for whom permission bits do not count.
 bool running_as_root();
 
@@ -81,8 +86,14 @@ class Sandbox {
     Sandbox& operator=(const Sandbox&) = delete;
 
     std::string path(const std::string& name) const;
+    std::filesystem::path file(const std::string& name) const
+    {
+        return as_path(path(name));
+    }
     void write(const std::string& name, const std::string& bytes) const;
     std::string read(const std::string& name) const;
+    // As read, with the Windows build's CR LF line ends given as LF.
+    std::string read_text(const std::string& name) const;
     bool exists(const std::string& name) const;
 
     // Run mavrid with these arguments.  Standard input comes from stdin_path
@@ -140,7 +151,9 @@ class FullDevice {
 
   private:
     std::string path_;
-    void* server_ = nullptr; // Windows: the pipe's server end, and its thread
+#ifdef _WIN32
+    void* server_ = nullptr; // the pipe's server end, and its thread
+#endif
 };
 
 // A named pipe (a FIFO on POSIX) in the sandbox whose writer gives it
@@ -160,8 +173,11 @@ class NamedPipe {
 
   private:
     std::string path_;
-    long writer_ = -1;       // POSIX: the writing process
-    void* server_ = nullptr; // Windows: the pipe's server end, and its thread
+#ifdef _WIN32
+    void* server_ = nullptr; // the pipe's server end, and its thread
+#else
+    long writer_ = -1; // the writing process
+#endif
 };
 
 // Convert input (as in.hex) to out.s19 in a fresh sandbox.

@@ -47,14 +47,14 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
-        std::filesystem::create_hard_link(box.path("in.hex"), box.path("hard.hex"));
-        std::filesystem::create_hard_link(box.path("in.hex"), box.path("fw-日本-ü.hex"));
+        std::filesystem::create_hard_link(box.file("in.hex"), box.file("hard.hex"));
+        std::filesystem::create_hard_link(box.file("in.hex"), box.file("fw-日本-ü.hex"));
         // Windows makes symbolic links only with a privilege or in
         // developer mode.
         std::error_code no_link;
-        std::filesystem::create_symlink("in.hex", box.path("soft.hex"), no_link);
+        std::filesystem::create_symlink("in.hex", box.file("soft.hex"), no_link);
         if (!no_link)
-            std::filesystem::create_directory_symlink(".", box.path(here), no_link);
+            std::filesystem::create_directory_symlink(".", box.file(here), no_link);
         if (call.symbolic && no_link) {
             left_out(std::string(call.why) + ": no symbolic link (" + no_link.message() + ")");
             continue;
@@ -108,7 +108,7 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
         Outcome run =
             box.run({"in.hex", call.outfile == LOOP ? loop.path() : call.outfile}, "", "", console);
         EXPECT_EQ(run.status, call.status);
-        std::string console_file = box.read(console);
+        std::string console_file = box.read_text(console);
         console_file.erase(console_file.find_last_not_of('\0') + 1); // a device's unwritten rest
         EXPECT_EQ(console_file, call.console_file);
         EXPECT_EQ(box.read("in.hex"), INPUT);
@@ -169,11 +169,11 @@ TEST(Safety, DistinctFilesConvert)
                 left_out(std::string("a read-only input for root: ") + Mounts::unavailable());
                 continue;
             }
-            std::filesystem::create_directory(box.path("ro"));
+            std::filesystem::create_directory(box.file("ro"));
             in = "ro/in.hex";
             box.write(in, INPUT);
             using std::filesystem::perms;
-            std::filesystem::permissions(box.path(in), perms::owner_read | perms::group_read
+            std::filesystem::permissions(box.file(in), perms::owner_read | perms::group_read
                                                            | perms::others_read);
             if (running_as_root())
                 mounts.read_only(box.path("ro"));
@@ -205,7 +205,7 @@ TEST(Safety, DirectoryAsInputIsNotOpened)
 {
     verifies("REQ-004");
     Sandbox box;
-    std::filesystem::create_directory(box.path("dir"));
+    std::filesystem::create_directory(box.file("dir"));
     Outcome run = box.run({"dir", "out.s19"});
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.console, BANNER + "Error -- Could not open Intel hex file\n");

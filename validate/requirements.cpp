@@ -24,7 +24,7 @@ std::vector<Requirement> parse_requirements(const std::string& markdown)
             all.push_back({line.substr(4, 7), group, line.substr(mark.size() + 6)});
             in_item = true;
         } else if (in_item && line.rfind("  ", 0) == 0) {
-            all.back().text += " " + line.substr(2);
+            all.back().text.append(" ").append(line, 2);
         } else {
             in_item = false;
         }

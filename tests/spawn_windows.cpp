@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+// spawn_windows.cpp -- starting the program under test with CreateProcessW,
+// its standard handles on files, and named pipes for the cases that need a
+// pipe or a device that fails every write.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "run_mavrid.h"
+
+bool running_as_root()
+{
+    return false;
+}
+
+// The harness's names are UTF-8, as the manifest makes the narrow calls.
+static std::wstring widen(const std::string& text)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+// A pipe name of its own for every pipe this process makes.
+static std::string fresh_pipe_name()
+{
+    static std::atomic<unsigned> made{0};
+    return "\\\\.\\pipe\\mavrid-test-" + std::to_string(GetCurrentProcessId()) + "-"
+           + std::to_string(made++);
+}
+
+namespace {
+// The server end of a named pipe and the thread that serves it.
+struct PipeServer {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE stop = nullptr;
+    std::thread thread;
+    std::wstring name;
+    DWORD client_access = 0; // what a client may do: the server's other half
+
+    // Let a thread that still waits for its client go on: connect once, go.
+    void finish()
+    {
+        SetEvent(stop);
+        HANDLE client =
+            CreateFileW(name.c_str(), client_access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (client != INVALID_HANDLE_VALUE)
+            CloseHandle(client);
+        thread.join();
+        CloseHandle(pipe);
+        CloseHandle(stop);
+    }
+};
+
+PipeServer* serve(const std::string& name, DWORD direction)
+{
+    auto* server = new PipeServer;
+    server->name = widen(name);
+    server->client_access = direction == PIPE_ACCESS_INBOUND ? GENERIC_WRITE : GENERIC_READ;
+    server->pipe = CreateNamedPipeW(server->name.c_str(), direction, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                    65536, 65536, 0, nullptr);
+    server->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (server->pipe == INVALID_HANDLE_VALUE || server->stop == nullptr) {
+        delete server;
+        return nullptr;
+    }
+    return server;
+}
+} // namespace
+
+// The reader goes as soon as a writer has opened it: every write fails.
+FullDevice::FullDevice()
+{
+    std::string name = fresh_pipe_name();
+    PipeServer* server = serve(name, PIPE_ACCESS_INBOUND);
+    if (server == nullptr)
+        return;
+    server->thread = std::thread([server] {
+        ConnectNamedPipe(server->pipe, nullptr);
+        DisconnectNamedPipe(server->pipe);
+    });
+    server_ = server;
+    path_ = name;
+}
+
+FullDevice::~FullDevice()
+{
+    if (server_ != nullptr) {
+        static_cast<PipeServer*>(server_)->finish();
+        delete static_cast<PipeServer*>(server_);
+    }
+}
+
+NamedPipe::NamedPipe(const Sandbox& /*box*/, const std::string& bytes) : path_(fresh_pipe_name())
+{
+    PipeServer* server = serve(path_, PIPE_ACCESS_OUTBOUND);
+    if (server == nullptr)
+        throw std::runtime_error("CreateNamedPipe failed");
+    server->thread = std::thread([server, bytes] {
+        if (ConnectNamedPipe(server->pipe, nullptr) != 0
+            || GetLastError() == ERROR_PIPE_CONNECTED) {
+            for (std::size_t done = 0; done < bytes.size();) {
+                DWORD n = 0;
+                auto rest = static_cast<DWORD>(bytes.size() - done);
+                if (WriteFile(server->pipe, bytes.data() + done, rest, &n, nullptr) == 0)
+                    break;
+                done += n;
+            }
+        }
+        WaitForSingleObject(server->stop, INFINITE); // held open, like a tail -f
+    });
+    server_ = server;
+}
+
+NamedPipe::~NamedPipe()
+{
+    static_cast<PipeServer*>(server_)->finish();
+    delete static_cast<PipeServer*>(server_);
+}
+
+// One word of a command line, quoted as the C runtime splits it again.
+static std::wstring quoted(const std::wstring& word)
+{
+    if (!word.empty() && word.find_first_of(L" \t\n\"") == std::wstring::npos)
+        return word;
+    std::wstring q = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, L'\\');
+    return q + L"\"";
+}
+
+// A standard handle for the child: the file opened for reading or written
+// anew, inheritable; none for CLOSED.
+static HANDLE standard_handle(const std::string& file, bool write)
+{
+    if (file == CLOSED)
+        return nullptr;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    bool device = file == NULL_DEVICE || file.rfind("\\\\", 0) == 0;
+    HANDLE h = CreateFileW(widen(file).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                           write && !device ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot open " + file + " for the child");
+    return h;
+}
+
+Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output_name,
+                       const std::string& stdin_path, const std::string& stdout_path,
+                       const std::string* piped_input) const
+{
+    if (piped_input != nullptr) {
+        ADD_FAILURE() << "standard input from a pipe is for POSIX systems";
+        return {};
+    }
+    std::wstring command;
+    for (const std::string& w : words)
+        command += (command.empty() ? L"" : L" ") + quoted(widen(w));
+    HANDLE in = standard_handle(stdin_path.empty() ? NULL_DEVICE : path(stdin_path), false);
+    HANDLE out =
+        standard_handle(stdout_path.empty() ? root_ + "/console.txt" : path(stdout_path), true);
+    HANDLE err = standard_handle(root_ + "/errors.txt", true);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process{};
+    std::wstring folder = widen(root_ + "/run");
+    BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  folder.c_str(), &startup, &process);
+    for (HANDLE h : {in, out, err})
+        if (h != nullptr)
+            CloseHandle(h);
+    if (started == 0) {
+        ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << ") for " << words[0];
+        return outcome(127, output_name);
+    }
+    if (WaitForSingleObject(process.hProcess, RUN_DEADLINE_S * 1000) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 137);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s: " << words[0];
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // As a POSIX shell shows it: -1 is 255.
+    return outcome(static_cast<int>(code & 0xFF), output_name);
+}
