@@ -1,0 +1,32 @@
+# SPDX-License-Identifier: MIT
+# The qualification kit: mavrid-validate, the requirements it judges, the
+# safety manual and a README on running it, in one folder, packed as
+# mavrid-<version>-qualification-linux-<arch>.tar.gz (a static program)
+# or mavrid-<version>-qualification-win64.zip.  Reproducible as the other
+# packages are.
+if(NOT TARGET mavrid-validate)
+  message(FATAL_ERROR "The qualification kit is built from the test suite: "
+    "configure with BUILD_TESTING on and GoogleTest (MAVRID_GTEST_SOURCE)")
+endif()
+
+install(TARGETS mavrid-validate RUNTIME DESTINATION .)
+install(FILES doc/requirements.md doc/safety-manual.md DESTINATION .)
+install(FILES doc/qualification-kit.md DESTINATION . RENAME README.md)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+if(WIN32)
+  include(cmake/windows_resources.cmake)
+  mavrid_windows_resources(mavrid-validate "Validation of an installed mavrid")
+  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME qualification-win64)
+else()
+  target_link_options(mavrid-validate PRIVATE -static LINKER:--wrap=getaddrinfo)
+  target_sources(mavrid-validate PRIVATE validate/static_glibc.cpp)
+  install(FILES LICENSE DESTINATION .)
+  set(CPACK_GENERATOR External)
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/tar_package.cmake)
+  set(CPACK_SYSTEM_NAME qualification-linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+include(CPack)

@@ -1,0 +1,31 @@
+# SPDX-License-Identifier: MIT
+# What Windows knows of a program of ours: a version resource (the version
+# and licence that Explorer's Properties and software inventories show)
+# and the manifest it runs under (UTF-8 code page, long paths, as invoker);
+# and, in Release builds, no debug sections and no time stamp, so that two
+# builds of one commit are the same bytes.
+enable_language(RC)
+
+# Windows version numbers have four parts: 0.1 is 0,1,0,0.  (Parts the
+# project version lacks are empty and drop out of the list.)
+set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
+  ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK} 0 0)
+list(SUBLIST version_parts 0 4 version_parts)
+list(JOIN version_parts "." mavrid_windows_version)
+list(JOIN version_parts "," mavrid_windows_version_commas)
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE mavrid_copyright REGEX "^Copyright ")
+string(APPEND mavrid_copyright ", MIT License")
+
+# mavrid_windows_resources(TARGET DESCRIPTION): TARGET.exe described so.
+function(mavrid_windows_resources target description)
+  set(program_name ${target})
+  set(program_description ${description})
+  set(mavrid_manifest ${PROJECT_BINARY_DIR}/${target}.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/src/windows/mavrid.manifest.in ${mavrid_manifest} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/src/windows/mavrid.rc.in ${PROJECT_BINARY_DIR}/${target}.rc
+    @ONLY)
+  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/${target}.rc)
+  set_property(SOURCE ${PROJECT_BINARY_DIR}/${target}.rc APPEND PROPERTY
+    OBJECT_DEPENDS ${mavrid_manifest})
+  target_link_options(${target} PRIVATE "$<$<CONFIG:Release>:-s;LINKER:--no-insert-timestamp>")
+endfunction()
