@@ -132,6 +132,29 @@ static std::string html(const std::string& text)
     return escaped;
 }
 
+// A requirement's text as the page shows it: `code` in a monospace face,
+// and a double blank (as in the usage message) kept.
+static std::string requirement_html(const std::string& text)
+{
+    std::string shown;
+    bool in_code = false;
+    std::size_t start = 0;
+    for (std::size_t tick = text.find('`');; tick = text.find('`', start)) {
+        std::string part =
+            html(text.substr(start, tick == std::string::npos ? tick : tick - start));
+        for (std::size_t blank = part.find("  "); blank != std::string::npos;
+             blank = part.find("  ", blank))
+            part.replace(blank, 2, " &nbsp;");
+        shown += part;
+        if (tick == std::string::npos)
+            break;
+        shown += in_code ? "</code>" : "<code>";
+        in_code = !in_code;
+        start = tick + 1;
+    }
+    return shown;
+}
+
 // The manual's style sheet, and what a record of tables needs besides.
 static const char* const REPORT_CSS = R"css(
 body { max-width: 60rem; }
@@ -214,7 +237,7 @@ void write_html(const Report& report, std::ostream& out)
                 << "<tr><th>ID</th><th>Requirement</th><th>Tests</th><th>Verdict</th></tr>\n";
         }
         out << "<tr><td class=\"id\">" << r.requirement.id << "</td><td>"
-            << html(r.requirement.text) << "</td><td><ul class=\"tests\">";
+            << requirement_html(r.requirement.text) << "</td><td><ul class=\"tests\">";
         for (const TestRecord& test : r.tests) {
             out << "<li><code>" << html(test.name) << "</code>: <span class=\""
                 << css_class(test.result) << "\">" << test.result << "</span>";
