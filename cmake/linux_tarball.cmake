@@ -8,13 +8,12 @@
 target_link_libraries(mavrid PRIVATE -static-pie)
 
 install(TARGETS mavrid RUNTIME DESTINATION .)
-install(FILES doc/mavrid.1 LICENSE README.md DESTINATION .)
+install(FILES doc/mavrid.1 LICENSE DESTINATION .)
+install(FILES doc/tarball-README.md DESTINATION . RENAME README.md)
 
 # cpack stages the files and GNU tar packs them (tar_package.cmake), since
 # only it sets every entry's owner, order and mode whoever packs it.
-set(CPACK_GENERATOR External)
-set(CPACK_EXTERNAL_ENABLE_STAGING ON)
-set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/tar_package.cmake)
+include(cmake/tar_package_settings.cmake)
 set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 set(CPACK_STRIP_FILES ON)
 include(CPack)

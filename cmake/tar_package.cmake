@@ -1,11 +1,11 @@
 # SPDX-License-Identifier: MIT
 # Run by cpack on the staged files: packs them as one folder in a
-# .tar.gz that is the same bytes whoever makes it, wherever, under any
-# umask: entries sorted by name, owned by 0, time stamped
+# .tar.gz, in the build folder, that is the same bytes whoever makes it,
+# wherever, under any umask: entries sorted by name, owned by 0, time stamped
 # SOURCE_DATE_EPOCH, modes 644 and 755, gzip without name or time.
 cmake_path(GET CPACK_TEMPORARY_DIRECTORY PARENT_PATH staging)
 cmake_path(GET CPACK_TEMPORARY_DIRECTORY FILENAME staged)
-set(tarball ${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.tar.gz)
+set(tarball ${CPACK_MAVRID_TARBALL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.tar.gz)
 execute_process(
   COMMAND tar --create --sort=name --owner=0 --group=0 --numeric-owner
     --mtime=@$ENV{SOURCE_DATE_EPOCH} --mode=u=rwX,go=rX --format=gnu
@@ -17,4 +17,4 @@ execute_process(
 if(NOT results MATCHES "^0;0$")
   message(FATAL_ERROR "tar or gzip failed: ${results}")
 endif()
-set(CPACK_EXTERNAL_BUILT_PACKAGES ${tarball})
+message(STATUS "tarball: ${tarball}")

@@ -21,7 +21,7 @@ endif()
 
 install(TARGETS mavrid RUNTIME DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
-install(FILES README.md DESTINATION .)
+install(FILES doc/zip-README.md DESTINATION . RENAME README.md)
 if(MANDOC)
   install(FILES ${manual_html} doc/mavrid.css DESTINATION .)
 endif()
