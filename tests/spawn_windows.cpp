@@ -64,8 +64,12 @@ PipeServer* serve(const std::string& name, DWORD direction)
     auto* server = new PipeServer;
     server->name = widen(name);
     server->client_access = direction == PIPE_ACCESS_INBOUND ? GENERIC_WRITE : GENERIC_READ;
+    // Inbound, the buffer holds one byte, so that a client's write waits
+    // for the server: it cannot slip into the buffer before the server
+    // goes.
+    DWORD buffer = direction == PIPE_ACCESS_INBOUND ? 1 : 65536;
     server->pipe = CreateNamedPipeW(server->name.c_str(), direction, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
-                                    65536, 65536, 0, nullptr);
+                                    buffer, buffer, 0, nullptr);
     server->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (server->pipe == INVALID_HANDLE_VALUE || server->stop == nullptr) {
         delete server;
