@@ -18,11 +18,10 @@ bool Report::passed() const
 void judge(Report& report, const std::vector<Requirement>& requirements,
            const std::vector<TestRecord>& tests)
 {
-    std::map<std::string, RequirementResult*> by_id;
-    for (const Requirement& r : requirements) {
+    for (const Requirement& r : requirements)
         report.requirements.push_back({r, {}, "not tested"});
-        by_id[r.id] = nullptr;
-    }
+    // Pointers into the list, taken once it no longer grows.
+    std::map<std::string, RequirementResult*> by_id;
     for (RequirementResult& r : report.requirements)
         by_id[r.requirement.id] = &r;
     for (const TestRecord& test : tests) {
