@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -189,13 +190,25 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
     std::wstring folder = widen(root_ + "/run");
-    BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  folder.c_str(), &startup, &process);
+    // Wine's WoW64 mode now and then loses a 32-bit child before its first
+    // instruction: CreateProcess then fails with ERROR_INTERNAL_ERROR.  The
+    // program under test never ran, so starting it again judges nothing twice.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempts = 3; attempts > 0; --attempts) {
+        error = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               folder.c_str(), &startup, &process)
+                    ? ERROR_SUCCESS
+                    : GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempts == 1)
+            break;
+        std::printf("CreateProcess failed (%lu) for %s; starting it again\n", error,
+                    words[0].c_str());
+    }
     for (HANDLE h : {in, out, err})
         if (h != nullptr)
             CloseHandle(h);
-    if (started == 0) {
-        ADD_FAILURE() << "CreateProcess failed (" << GetLastError() << ") for " << words[0];
+    if (error != ERROR_SUCCESS) {
+        ADD_FAILURE() << "CreateProcess failed (" << error << ") for " << words[0];
         return outcome(127, output_name);
     }
     if (WaitForSingleObject(process.hProcess, RUN_DEADLINE_S * 1000) == WAIT_TIMEOUT) {
