@@ -113,7 +113,7 @@ Sandbox::Sandbox()
         if (std::filesystem::create_directory(temp / name))
             root_ = utf8_of(temp / name);
     }
-    std::filesystem::create_directory(as_path(root_ + "/run"));
+    std::filesystem::create_directory(as_path(run_folder()));
 }
 
 Sandbox::~Sandbox()
@@ -129,7 +129,7 @@ std::string Sandbox::path(const std::string& name) const
                     || (name.size() > 2 && name[1] == ':');
     if (absolute || name == CLOSED || name == NULL_DEVICE)
         return name;
-    return root_ + "/run/" + name;
+    return run_folder() + "/" + name;
 }
 
 void Sandbox::write(const std::string& name, const std::string& bytes) const
@@ -209,8 +209,8 @@ Outcome Sandbox::outcome(int status, const std::string& output_name) const
 {
     Outcome outcome;
     outcome.status = status;
-    outcome.console = from_text_stream(read_file(root_ + "/console.txt"));
-    outcome.errors = read_file(root_ + "/errors.txt");
+    outcome.console = from_text_stream(read_file(console_file()));
+    outcome.errors = read_file(errors_file());
     outcome.output_exists = !output_name.empty() && exists(output_name);
     if (outcome.output_exists)
         outcome.output = from_text_stream(read(output_name));

@@ -128,6 +128,21 @@ class Sandbox {
                   const std::string* piped_input) const;
     Outcome outcome(int status, const std::string& output_name) const;
 
+    // The program's working folder, and the files that spawn sends its
+    // standard output (unless told otherwise) and standard error to.
+    std::string run_folder() const
+    {
+        return root_ + "/run";
+    }
+    std::string console_file() const
+    {
+        return root_ + "/console.txt";
+    }
+    std::string errors_file() const
+    {
+        return root_ + "/errors.txt";
+    }
+
     std::string root_;
     long file_size_limit_ = 0; // none
 };

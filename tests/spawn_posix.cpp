@@ -115,9 +115,10 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
                        const std::string& stdin_path, const std::string& stdout_path,
                        const std::string* piped_input) const
 {
-    const std::string console_file = root_ + "/console.txt";
-    const std::string errors_file = root_ + "/errors.txt";
-
+    const std::string folder = run_folder();
+    const std::string in = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
+    const std::string out = stdout_path.empty() ? console_file() : path(stdout_path);
+    const std::string err = errors_file();
     int pipe_fds[2] = {-1, -1};
     if (piped_input != nullptr && pipe(pipe_fds) != 0)
         throw std::runtime_error("pipe failed");
@@ -130,7 +131,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        if (chdir((root_ + "/run").c_str()) != 0)
+        if (chdir(folder.c_str()) != 0)
             _exit(126);
         // Wine turns Windows file names into Unix ones through the locale's
         // character set: UTF-8, as on any current system.
@@ -141,11 +142,10 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
             close(pipe_fds[0]);
             close(pipe_fds[1]);
         } else {
-            redirect(0, stdin_path.empty() ? "/dev/null" : path(stdin_path), O_RDONLY);
+            redirect(0, in, O_RDONLY);
         }
-        redirect(1, stdout_path.empty() ? console_file : path(stdout_path),
-                 O_WRONLY | O_CREAT | O_TRUNC);
-        redirect(2, errors_file, O_WRONLY | O_CREAT | O_TRUNC);
+        redirect(1, out, O_WRONLY | O_CREAT | O_TRUNC);
+        redirect(2, err, O_WRONLY | O_CREAT | O_TRUNC);
         reset_process_state(file_size_limit_);
         std::vector<char*> argv;
         for (std::string& w : words)

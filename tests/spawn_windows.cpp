@@ -179,9 +179,8 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     for (const std::string& w : words)
         command += (command.empty() ? L"" : L" ") + quoted(widen(w));
     HANDLE in = standard_handle(stdin_path.empty() ? NULL_DEVICE : path(stdin_path), false);
-    HANDLE out =
-        standard_handle(stdout_path.empty() ? root_ + "/console.txt" : path(stdout_path), true);
-    HANDLE err = standard_handle(root_ + "/errors.txt", true);
+    HANDLE out = standard_handle(stdout_path.empty() ? console_file() : path(stdout_path), true);
+    HANDLE err = standard_handle(errors_file(), true);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -189,7 +188,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
-    std::wstring folder = widen(root_ + "/run");
+    std::wstring folder = widen(run_folder());
     // Wine's WoW64 mode now and then loses a 32-bit child before its first
     // instruction: CreateProcess then fails with ERROR_INTERNAL_ERROR.  The
     // program under test never ran, so starting it again judges nothing twice.
