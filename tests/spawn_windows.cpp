@@ -60,6 +60,15 @@ struct PipeServer {
     }
 };
 
+// Stop and free a server that serve made, if any.
+void close_server(void* server)
+{
+    if (server != nullptr) {
+        static_cast<PipeServer*>(server)->finish();
+        delete static_cast<PipeServer*>(server);
+    }
+}
+
 PipeServer* serve(const std::string& name, DWORD direction)
 {
     auto* server = new PipeServer;
@@ -97,10 +106,7 @@ FullDevice::FullDevice()
 
 FullDevice::~FullDevice()
 {
-    if (server_ != nullptr) {
-        static_cast<PipeServer*>(server_)->finish();
-        delete static_cast<PipeServer*>(server_);
-    }
+    close_server(server_);
 }
 
 NamedPipe::NamedPipe(const Sandbox& /*box*/, const std::string& bytes) : path_(fresh_pipe_name())
@@ -126,8 +132,7 @@ NamedPipe::NamedPipe(const Sandbox& /*box*/, const std::string& bytes) : path_(f
 
 NamedPipe::~NamedPipe()
 {
-    static_cast<PipeServer*>(server_)->finish();
-    delete static_cast<PipeServer*>(server_);
+    close_server(server_);
 }
 
 // One word of a command line, quoted as the C runtime splits it again.
