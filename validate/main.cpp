@@ -143,16 +143,13 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    std::size_t passed = 0;
-    for (const RequirementResult& r : report.requirements) {
-        passed += r.verdict == "passed" ? 1 : 0;
+    for (const RequirementResult& r : report.requirements)
         if (r.verdict != "passed")
             std::cout << r.requirement.id << ": " << r.verdict << "\n";
-    }
     for (const std::string& f : report.faults)
         std::cout << "fault: " << f << "\n";
-    std::cout << report.program << " (" << report.version << "): " << passed << " of "
-              << report.requirements.size() << " requirements passed; "
+    std::cout << report.program << " (" << report.version << "): " << report.requirements_passed()
+              << " of " << report.requirements.size() << " requirements passed; "
               << (report.passed() ? "validation passed" : "validation FAILED")
               << ". Record: mavrid-validation.json, mavrid-validation.html\n";
     return report.passed() ? 0 : 1;

@@ -8,11 +8,16 @@
 
 #include "embedded.h"
 
+std::size_t Report::requirements_passed() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(requirements.begin(), requirements.end(),
+                      [](const RequirementResult& r) { return r.verdict == "passed"; }));
+}
+
 bool Report::passed() const
 {
-    return faults.empty() && !requirements.empty()
-           && std::all_of(requirements.begin(), requirements.end(),
-                          [](const RequirementResult& r) { return r.verdict == "passed"; });
+    return faults.empty() && !requirements.empty() && requirements_passed() == requirements.size();
 }
 
 void judge(Report& report, const std::vector<Requirement>& requirements,
@@ -197,10 +202,8 @@ void write_html(const Report& report, std::ostream& out)
            "requirement's verdict follows from the test cases that name it.</p>\n";
     out << "<p class=\"outcome\">Outcome: <span class=\"" << outcome << "\">" << outcome
         << "</span></p>\n";
-    std::size_t passed = 0;
-    for (const RequirementResult& r : report.requirements)
-        passed += r.verdict == "passed" ? 1 : 0;
-    out << "<p>" << passed << " of " << report.requirements.size() << " requirements passed.</p>\n";
+    out << "<p>" << report.requirements_passed() << " of " << report.requirements.size()
+        << " requirements passed.</p>\n";
 
     out << "<h2>Program and host</h2>\n<table class=\"record facts\">\n";
     auto fact = [&out](const char* name, const std::string& value) {

@@ -4,6 +4,7 @@
 #ifndef MAVRID_VALIDATE_REPORT_H
 #define MAVRID_VALIDATE_REPORT_H
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Report {
     std::vector<std::string> coverage; // of the build the program came from, if given
     std::vector<std::string> faults;   // what makes the record incomplete
     std::vector<RequirementResult> requirements;
+
+    // How many requirements passed.
+    std::size_t requirements_passed() const;
 
     // Every requirement passed and the record is complete.
     bool passed() const;
