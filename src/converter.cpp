@@ -36,15 +36,38 @@ static unsigned load_address; // its address field; then the next chunk's
     std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
 }
 
-static void open_files(const char* infile, const char* outfile)
+// The one error not reported on standard output, since that is the input
+// file and any text written to it would corrupt it: one line on standard
+// error instead, unless that too is the input.
+[[noreturn]] static void refuse_standard_output()
+{
+    if (!standard_stream_is_input(STANDARD_ERROR, ihex_in))
+        std::fputs("Error -- Standard output is the Intel hex file\n", stderr);
+    std::exit(-1);
+}
+
+// Opened before anything is printed: when standard output is the input
+// itself, not even the banner may be written into it.  A directory opens
+// on POSIX but is no input.
+static void open_input(const char* infile)
 {
     // Binary, so that every byte arrives as it is on every platform: a
     // Windows text stream would end the input at a Ctrl-Z and drop carriage
     // returns.  On POSIX the two modes are the same.
     ihex_in = std::fopen(infile, "rb");
-    if (ihex_in == nullptr || is_directory(ihex_in))
-        error_exit("Could not open Intel hex file");
+    if (ihex_in != nullptr && is_directory(ihex_in)) {
+        std::fclose(ihex_in);
+        ihex_in = nullptr;
+    }
+    if (ihex_in == nullptr)
+        return;
+    if (standard_stream_is_input(STANDARD_OUTPUT, ihex_in))
+        refuse_standard_output();
     std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
+}
+
+static void open_output(const char* outfile)
+{
     srec_out = create_output(outfile, ihex_in);
     if (srec_out == nullptr)
         error_exit("Could not create S-record file");
@@ -98,12 +121,16 @@ int main(int argc, char* argv[])
 {
     hold_standard_descriptors();
     ignore_file_size_signal();
+    if (argc == 3)
+        open_input(argv[1]);
     std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
     std::puts("Converts one Intel HEX file into one Motorola S-record file.");
     std::puts("");
     if (argc != 3)
         error_exit("Usage:  mavrid infile outfile");
-    open_files(argv[1], argv[2]);
+    if (ihex_in == nullptr)
+        error_exit("Could not open Intel hex file");
+    open_output(argv[2]);
     put_srecord(0, header_data.size(), 0, header_data.data());
     convert_records();
 

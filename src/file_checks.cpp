@@ -2,8 +2,9 @@
 // file_checks.cpp -- the checks that keep a run from harming the user's files.
 //
 // A file is known by its identity, not its name: device and inode number on
-// POSIX, volume serial number and file index on Windows.  Any name, link or
-// redirection of the same file then matches.  The output is opened without
+// POSIX (a block device by its device number), volume serial number and
+// file ID on Windows.  Any name, link or redirection of the same file then
+// matches.  The output is opened without
 // being emptied, compared by what is open, and emptied only after that, so
 // the file checked is the file written.  (Status calls on a descriptor
 // already open do not fail in practice; should one fail, the output is
@@ -17,6 +18,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include <cstring>
 #else
 #include <csignal>
 
@@ -43,37 +46,80 @@ static HANDLE handle_of(int fd)
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
-static bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+// A file's volume serial number and file ID.  FileIdInfo gives the
+// 128-bit ID that ReFS needs; the older call, which every version answers,
+// gives a 64-bit index.
+struct FileIdentity {
+    ULONGLONG volume = 0;
+    FILE_ID_128 id{};
+};
+
+static bool identity_of(HANDLE file, FileIdentity& identity)
 {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
-           && a.nFileIndexLow == b.nFileIndexLow;
+    FILE_ID_INFO info{};
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &info, sizeof info) != 0) {
+        identity.volume = info.VolumeSerialNumber;
+        identity.id = info.FileId;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION old{};
+    if (GetFileInformationByHandle(file, &old) == 0)
+        return false;
+    identity.volume = old.dwVolumeSerialNumber;
+    const ULONGLONG index = (ULONGLONG{old.nFileIndexHigh} << 32) | old.nFileIndexLow;
+    std::memcpy(identity.id.Identifier, &index, sizeof index);
+    return true;
+}
+
+// A volume serial number of 0 is no answer: Wine gives it for a file whose
+// name was unlinked or renamed since it was opened, and for every file
+// reached through a drive letter of its own.  The file IDs alone then
+// decide: a refusal that was not needed costs a rerun, a file written over
+// costs the user's data.
+static bool same_file(const FileIdentity& a, const FileIdentity& b)
+{
+    return std::memcmp(a.id.Identifier, b.id.Identifier, sizeof a.id.Identifier) == 0
+           && (a.volume == b.volume || a.volume == 0 || b.volume == 0);
 }
 
 // Only disk files have an identity to compare: a device such as NUL, the
-// console or a pipe is neither compared nor emptied.  A standard output
-// that Wine inherits from a Unix process is a disk file whose identity
-// cannot be read; it is no file of this run's and is left out too.
+// console or a pipe is neither compared nor emptied.
+static bool is_disk_file(HANDLE file)
+{
+    return GetFileType(file) == FILE_TYPE_DISK;
+}
+
+// A standard stream whose identity cannot be read, as one that Wine
+// inherits from a Unix process, is taken for no file of this run's.
+bool standard_stream_is_input(StandardStream stream, std::FILE* input)
+{
+    HANDLE console = GetStdHandle(stream == STANDARD_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    HANDLE in = handle_of(_fileno(input));
+    FileIdentity console_id;
+    FileIdentity in_id;
+    return is_disk_file(console) && is_disk_file(in) && identity_of(console, console_id)
+           && identity_of(in, in_id) && same_file(console_id, in_id);
+}
+
+// A standard output whose identity cannot be read is left out, as above.
 std::FILE* create_output(const char* path, std::FILE* input)
 {
     int fd = _open(path, _O_WRONLY | _O_CREAT | _O_TEXT, _S_IREAD | _S_IWRITE);
     if (fd == -1)
         return nullptr;
     HANDLE out = handle_of(fd);
-    if (GetFileType(out) != FILE_TYPE_DISK)
+    if (!is_disk_file(out))
         return _fdopen(fd, "w");
-    BY_HANDLE_FILE_INFORMATION out_id{};
-    BY_HANDLE_FILE_INFORMATION in_id{};
-    BY_HANDLE_FILE_INFORMATION console_id{};
+    FileIdentity out_id;
+    FileIdentity in_id;
+    FileIdentity console_id;
     HANDLE in = handle_of(_fileno(input));
-    if (GetFileInformationByHandle(out, &out_id) == 0)
+    if (!identity_of(out, out_id))
         return nullptr;
-    if (GetFileType(in) == FILE_TYPE_DISK) {
-        if (GetFileInformationByHandle(in, &in_id) == 0 || same_file(out_id, in_id))
-            return nullptr;
-    }
+    if (is_disk_file(in) && (!identity_of(in, in_id) || same_file(out_id, in_id)))
+        return nullptr;
     HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (GetFileType(console) == FILE_TYPE_DISK
-        && GetFileInformationByHandle(console, &console_id) != 0 && same_file(out_id, console_id))
+    if (is_disk_file(console) && identity_of(console, console_id) && same_file(out_id, console_id))
         return nullptr;
     if (_chsize(fd, 0) != 0)
         return nullptr;
@@ -115,9 +161,33 @@ bool is_directory(std::FILE* stream)
     return S_ISDIR(st.st_mode);
 }
 
+// Two device nodes of one block device have inodes of their own: the
+// device number says which device they are.
 static bool same_file(const struct stat& a, const struct stat& b)
 {
+    if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode))
+        return a.st_rdev == b.st_rdev;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Only a regular file or a block device is written through two opens at
+// once, each with its own offset: the null device, a terminal or a pipe
+// may well be both.
+static bool is_a_file(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+}
+
+// Unknown counts as the input: nothing is written to a stream that may be.
+bool standard_stream_is_input(StandardStream stream, std::FILE* input)
+{
+    struct stat console {};
+    struct stat in {};
+    // GCOVR_EXCL_START: fstat does not fail on open descriptors in practice
+    if (fstat(stream, &console) != 0 || fstat(fileno(input), &in) != 0)
+        return true;
+    // GCOVR_EXCL_STOP
+    return is_a_file(console) && same_file(console, in);
 }
 
 // On nullptr the run ends at once, which closes the descriptor.
@@ -134,11 +204,7 @@ std::FILE* create_output(const char* path, std::FILE* input)
         || fstat(STDOUT_FILENO, &console) != 0)
         return nullptr;
     // GCOVR_EXCL_STOP
-    // Only a regular file or a block device is written through two opens
-    // at once, each with its own offset: the null device, a terminal or a
-    // pipe may well be both the console and the output.
-    bool console_is_a_file = S_ISREG(console.st_mode) || S_ISBLK(console.st_mode);
-    if (same_file(out, in) || (console_is_a_file && same_file(out, console)))
+    if (same_file(out, in) || (is_a_file(console) && same_file(out, console)))
         return nullptr;
     if (!S_ISREG(out.st_mode))
         return fdopen(fd, "w");

@@ -9,6 +9,8 @@
 //     signal, its output cut short and no error reported;
 //   - is_directory: a directory taken for an input, found only at its first
 //     read, after the output has been emptied;
+//   - standard_stream_is_input: console text written into the input,
+//     because standard output was redirected to it;
 //   - create_output: the input emptied because outfile names it, or
 //     S-records and console text written over each other because outfile
 //     names the file that standard output writes to.
@@ -28,6 +30,12 @@ void ignore_file_size_signal();
 
 // Whether the open stream reads a directory.
 bool is_directory(std::FILE* stream);
+
+enum StandardStream { STANDARD_OUTPUT = 1, STANDARD_ERROR = 2 };
+
+// Whether the standard stream writes to the regular file or block device
+// open as input, whatever mode it was opened in.
+bool standard_stream_is_input(StandardStream stream, std::FILE* input);
 
 // Open path as a text stream for writing and only then empty it, unless
 // what was opened is the file open as input, or the file or block device

@@ -8,8 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+
+#include "run_mavrid.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 #ifdef __linux__
 #include <linux/loop.h>
@@ -85,6 +95,17 @@ LoopDevice::~LoopDevice()
         close(fd_);
     }
 }
+
+bool LoopDevice::second_node(const std::string& node)
+{
+    struct stat device {};
+    if (fd_ < 0 || fstat(fd_, &device) != 0
+        || mknod(node.c_str(), S_IFBLK | 0600, device.st_rdev) != 0) {
+        why_ = "no second device node: " + std::string(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
 #else
 const char* Mounts::unavailable()
 {
@@ -97,4 +118,75 @@ void Mounts::read_only(const std::string&) {}
 
 LoopDevice::LoopDevice(const std::string&) : why_("loop devices are Linux-only") {}
 LoopDevice::~LoopDevice() = default;
+bool LoopDevice::second_node(const std::string&)
+{
+    return false;
+}
+#endif
+
+#ifdef _WIN32
+static std::wstring wide(const std::string& utf8)
+{
+    return as_path(utf8).wstring();
+}
+
+// A letter that Wine's prefix maps may be missing from the list of drives,
+// and Wine then resolves it by its prefix, not by the new mapping; so a
+// mapping counts only once a file made in folder is seen through it.
+DriveLetter::DriveLetter(const std::string& folder)
+{
+    std::wstring target = as_path(folder).make_preferred().wstring();
+    const std::string marker = ".drive-letter-" + std::to_string(GetCurrentProcessId());
+    std::ofstream(as_path(folder + "/" + marker)) << marker;
+    const DWORD drives = GetLogicalDrives();
+    for (char letter = 'M'; letter <= 'Y' && letter_.empty(); ++letter) {
+        std::string name = std::string(1, letter) + ":";
+        if ((drives & (1u << (letter - 'A'))) != 0
+            || DefineDosDeviceW(0, wide(name).c_str(), target.c_str()) == 0)
+            continue;
+        std::error_code unseen;
+        if (std::filesystem::exists(as_path(name + "\\" + marker), unseen))
+            letter_ = name;
+        else
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION, wide(name).c_str(), nullptr);
+    }
+    std::filesystem::remove(as_path(folder + "/" + marker));
+    if (letter_.empty())
+        why_ = "no free drive letter (DefineDosDevice)";
+}
+
+DriveLetter::~DriveLetter()
+{
+    if (!letter_.empty())
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, wide(letter_).c_str(), nullptr);
+}
+#else
+// Wine keeps its drive letters as symbolic links in its prefix.
+DriveLetter::DriveLetter(const std::string& folder)
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    const char* home = std::getenv("HOME");
+    if ((prefix == nullptr || *prefix == '\0') && home == nullptr) {
+        why_ = "no Wine prefix: neither WINEPREFIX nor HOME is set";
+        return;
+    }
+    const std::string devices =
+        (prefix != nullptr && *prefix != '\0' ? std::string(prefix) : std::string(home) + "/.wine")
+        + "/dosdevices/";
+    for (char letter = 'm'; letter <= 'y' && letter_.empty(); ++letter) {
+        std::string link = devices + letter + ":";
+        if (symlink(folder.c_str(), link.c_str()) == 0) {
+            link_ = link;
+            letter_ = std::string(1, static_cast<char>(letter - 'a' + 'A')) + ":";
+        }
+    }
+    if (letter_.empty())
+        why_ = "no free drive letter in " + devices + ": " + std::strerror(errno);
+}
+
+DriveLetter::~DriveLetter()
+{
+    if (!link_.empty())
+        unlink(link_.c_str());
+}
 #endif

@@ -50,10 +50,42 @@ class LoopDevice {
         return why_;
     }
 
+    // Make a second device node of the device at node, an absolute path;
+    // false, with why() saying why, when it cannot be made.
+    bool second_node(const std::string& node);
+
   private:
     int fd_ = -1;
     std::string path_;
     std::string why_;
+};
+
+// A drive letter of Wine's or Windows' own for a folder, as subst makes
+// one, removed at destruction: the same files then have a second name
+// through it.
+class DriveLetter {
+  public:
+    // Map a free letter to folder, an absolute path; letter() is empty,
+    // and why() says why, when that cannot be done.
+    explicit DriveLetter(const std::string& folder);
+    ~DriveLetter();
+    DriveLetter(const DriveLetter&) = delete;
+    DriveLetter& operator=(const DriveLetter&) = delete;
+
+    // Such as "M:".
+    const std::string& letter() const
+    {
+        return letter_;
+    }
+    const std::string& why() const
+    {
+        return why_;
+    }
+
+  private:
+    std::string letter_;
+    std::string why_;
+    std::string link_; // Wine's dosdevices entry, when made from outside Wine
 };
 
 #endif // MAVRID_TESTS_MOUNTS_H

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 #include "child_process.h"
 
@@ -182,6 +183,25 @@ static std::string from_text_stream(const std::string& bytes)
     return lines;
 }
 
+Redirection redirection_of(const std::string& stdout_path)
+{
+    Redirection redirection;
+    std::string_view rest = stdout_path;
+    auto take = [&rest](const std::string& mark) {
+        bool marked = rest.substr(0, mark.size()) == mark;
+        if (marked)
+            rest.remove_prefix(mark.size());
+        return marked;
+    };
+    redirection.with_errors = take(WITH_ERRORS);
+    if (take(APPENDED))
+        redirection.opening = Redirection::APPENDED;
+    else if (take(READ_WRITE))
+        redirection.opening = Redirection::READ_WRITE;
+    redirection.path = rest;
+    return redirection;
+}
+
 Outcome Sandbox::run(const std::vector<std::string>& args, const std::string& output_name,
                      const std::string& stdin_path, const std::string& stdout_path,
                      const std::string* piped_input) const
@@ -210,7 +230,7 @@ Outcome Sandbox::outcome(int status, const std::string& output_name) const
     Outcome outcome;
     outcome.status = status;
     outcome.console = from_text_stream(read_file(console_file()));
-    outcome.errors = read_file(errors_file());
+    outcome.errors = from_text_stream(read_file(errors_file()));
     outcome.output_exists = !output_name.empty() && exists(output_name);
     if (outcome.output_exists)
         outcome.output = from_text_stream(read(output_name));

@@ -98,7 +98,8 @@ class Sandbox {
 
     // Run mavrid with these arguments.  Standard input comes from stdin_path
     // and standard output goes to stdout_path when given (a path relative
-    // to the sandbox, or absolute, or CLOSED).  With piped_input, standard
+    // to the sandbox, or absolute, or CLOSED; emptied first, unless the
+    // path starts with one of the marks below).  With piped_input, standard
     // input is a pipe that the test writes those bytes into and then keeps
     // open until the run ends (POSIX only).  A run still going after
     // RUN_DEADLINE_S is killed and the test fails, saying so.  The output
@@ -148,6 +149,22 @@ class Sandbox {
 };
 
 inline constexpr int RUN_DEADLINE_S = 30;
+
+// Put before a stdout_path: the file is opened as a shell's ">>" opens
+// it, for appending, or as "1<>" does, for reading and writing from its
+// start; either way it is not emptied.  WITH_ERRORS, put before either,
+// sends standard error to the same open file, as "2>&1" does.
+inline const std::string APPENDED = ">>";
+inline const std::string READ_WRITE = "<>";
+inline const std::string WITH_ERRORS = "2>&1";
+
+// A stdout_path taken apart.
+struct Redirection {
+    enum Opening { EMPTIED, APPENDED, READ_WRITE } opening = EMPTIED;
+    bool with_errors = false;
+    std::string path; // without the marks
+};
+Redirection redirection_of(const std::string& stdout_path);
 
 // An output that every write fails on, as on a full disk, for as long as
 // it lives: Linux's /dev/full, or on Windows a named pipe whose reader

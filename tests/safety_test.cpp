@@ -9,12 +9,23 @@
 
 #include <filesystem>
 #include <numeric>
+#include <optional>
 
 #include "mounts.h"
 #include "run_mavrid.h"
 
 static const std::string INPUT = ":0300300002337A1E\n:00000001FF\n";
 static const std::string REFUSED = BANNER + "Error -- Could not create S-record file\n";
+
+// Stand-ins in the tables below for what each case sets up: a loop device
+// over disk.img, a second device node of it, and a drive letter of its own
+// for a folder that holds a hard link to in.hex.
+static const std::string LOOP = "<loop device>";
+static const std::string NODE = "<second node of the loop device>";
+static const std::string DRIVE = "<second drive letter>";
+
+// What disk.img, behind the loop device, holds: the input, then zeros.
+static const std::string DISK = INPUT + std::string(65536 - INPUT.size(), '\0');
 
 TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
 {
@@ -38,15 +49,19 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         {"symbolic link as input", {"soft.hex", "in.hex"}, "", true},
         {"standard input redirected from it", {"/dev/stdin", "in.hex"}, "in.hex"},
         {"a path longer than Windows' 260 characters", {long_name, long_name}, "", true},
+        {"a hard link reached through a second drive letter", {"in.hex", DRIVE}, ""},
+        {"a block device and a second node of it", {LOOP, NODE}, ""},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
         // Windows has no file name for standard input; under Wine the name
-        // reaches the Wine server's own standard input instead.
-        if (windows() && call.args[0] == "/dev/stdin")
+        // reaches the Wine server's own standard input instead.  Drive
+        // letters are Windows' alone.
+        if ((windows() && call.args[0] == "/dev/stdin") || (!windows() && call.args[1] == DRIVE))
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
+        box.write("disk.img", DISK);
         std::filesystem::create_hard_link(box.file("in.hex"), box.file("hard.hex"));
         std::filesystem::create_hard_link(box.file("in.hex"), box.file("fw-日本-ü.hex"));
         // Windows makes symbolic links only with a privilege or in
@@ -62,32 +77,67 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         std::vector<std::string> args = call.args;
         if (args[1].empty())
             args[1] = box.path("in.hex");
+        std::optional<DriveLetter> drive;
+        if (args[1] == DRIVE) {
+            std::filesystem::create_directory(box.file("dir"));
+            std::filesystem::create_hard_link(box.file("in.hex"), box.file("dir/in.hex"));
+            drive.emplace(box.path("dir"));
+            if (drive->letter().empty()) {
+                left_out(std::string(call.why) + ": " + drive->why());
+                continue;
+            }
+            args[1] = drive->letter() + "\\in.hex";
+        }
+        std::optional<LoopDevice> loop;
+        if (args[0] == LOOP) {
+            loop.emplace(box.path("disk.img"));
+            if (loop->path().empty() || !loop->second_node(box.path("node"))) {
+                left_out(std::string(call.why) + ": " + loop->why());
+                continue;
+            }
+            args = {loop->path(), "node"};
+        }
         Outcome run = box.run(args, "", call.stdin_path);
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, REFUSED);
         EXPECT_EQ(box.read("in.hex"), INPUT);
+        EXPECT_TRUE(box.read("disk.img") == DISK);
     }
 }
 
 // S-records and console text written into one file through two opens
 // overwrite each other, so an output that is standard output's own regular
 // file or block device is refused; it then holds the console text alone.
-// Other devices, the null device above all, are no such file.
-TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
+// Other devices, the null device above all, are no such file.  Nor may
+// console text be written into the input: when standard output is the
+// input, however it was opened, nothing is written to it, and the one line
+// of the run goes to standard error.
+TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
 {
-    verifies("REQ-052 REQ-053");
-    const std::string LOOP = "<loop device>";
+    verifies("REQ-052 REQ-053 REQ-056");
+    const std::string ON_INPUT = "Error -- Standard output is the Intel hex file\n";
     struct Call {
         const char* why;
-        std::string outfile, stdout_path;
+        std::string infile, outfile, stdout_path;
         int status;
-        std::string console_file;
+        std::string console_file; // what standard output's file then holds
+        std::string errors = "";
+        std::string opening = ""; // how standard output's file is opened, if not emptied
     };
     const Call calls[] = {
-        {"standard output redirected to outfile", "out.s19", "out.s19", 255, REFUSED},
-        {"/dev/stdout redirected to a file", "/dev/stdout", "out.s19", 255, REFUSED},
-        {"the null device as both", NULL_DEVICE, NULL_DEVICE, 0, ""},
-        {"a block device as both", LOOP, LOOP, 255, REFUSED},
+        {"standard output redirected to outfile", "in.hex", "out.s19", "out.s19", 255, REFUSED},
+        {"/dev/stdout redirected to a file", "in.hex", "/dev/stdout", "out.s19", 255, REFUSED},
+        {"the null device as both", "in.hex", NULL_DEVICE, NULL_DEVICE, 0, ""},
+        {"a block device as both", "in.hex", LOOP, LOOP, 255, REFUSED},
+        {"a block device as both, by two of its nodes", "in.hex", NODE, LOOP, 255, REFUSED},
+        {"standard output appended to the input", "in.hex", "out.s19", "in.hex", 255, INPUT,
+         ON_INPUT, APPENDED},
+        {"standard output reading and writing the input", "in.hex", "out.s19", "in.hex", 255, INPUT,
+         ON_INPUT, READ_WRITE},
+        {"standard output and standard error on the input", "in.hex", "out.s19", "in.hex", 255,
+         INPUT, "", WITH_ERRORS + READ_WRITE},
+        {"standard output on a second node of the input's block device", LOOP, "out.s19", NODE, 255,
+         INPUT, ON_INPUT, READ_WRITE},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -98,20 +148,33 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
-        box.write("disk.img", std::string(65536, '\0'));
-        LoopDevice loop(box.path("disk.img"));
-        if (call.outfile == LOOP && loop.path().empty()) {
-            left_out(std::string(call.why) + ": " + loop.why());
-            continue;
+        box.write("disk.img", call.infile == LOOP ? DISK : std::string(65536, '\0'));
+        std::optional<LoopDevice> loop;
+        if (call.infile == LOOP || call.outfile == LOOP || call.outfile == NODE) {
+            loop.emplace(box.path("disk.img"));
+            if (loop->path().empty() || !loop->second_node(box.path("node"))) {
+                left_out(std::string(call.why) + ": " + loop->why());
+                continue;
+            }
         }
-        const std::string console = call.stdout_path == LOOP ? loop.path() : call.stdout_path;
+        auto named = [&loop](const std::string& name) {
+            return name == LOOP ? loop->path() : name == NODE ? "node" : name;
+        };
+        const std::string console = named(call.stdout_path);
         Outcome run =
-            box.run({"in.hex", call.outfile == LOOP ? loop.path() : call.outfile}, "", "", console);
+            box.run({named(call.infile), named(call.outfile)}, "", "", call.opening + console);
         EXPECT_EQ(run.status, call.status);
-        std::string console_file = box.read_text(console);
+        EXPECT_EQ(run.errors, call.errors);
+        // Standard output's file is the input where it was not emptied:
+        // bytes of the test's, not text of the program's.
+        std::string console_file =
+            call.opening.empty() ? box.read_text(console) : box.read(console);
         console_file.erase(console_file.find_last_not_of('\0') + 1); // a device's unwritten rest
         EXPECT_EQ(console_file, call.console_file);
         EXPECT_EQ(box.read("in.hex"), INPUT);
+        if (call.infile == LOOP) {
+            EXPECT_TRUE(box.read("disk.img") == DISK);
+        }
     }
     if (windows()) {
         // (Wine's cmd.exe shares no writes on the file it redirects to, so
@@ -120,6 +183,11 @@ TEST(Safety, OutputThatIsTheConsoleFileIsRefused)
         box.write("in.hex", INPUT);
         Outcome run = box.run_in_cmd({"in.hex", "out.s19", ">", "out.s19", "&", "type", "out.s19"});
         EXPECT_EQ(run.console, REFUSED);
+        EXPECT_EQ(box.read("in.hex"), INPUT);
+        run = box.run_in_cmd({"in.hex", "out.s19", ">>", "in.hex"});
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, "");
+        EXPECT_EQ(run.errors, ON_INPUT);
         EXPECT_EQ(box.read("in.hex"), INPUT);
     }
 }

@@ -117,7 +117,12 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
 {
     const std::string folder = run_folder();
     const std::string in = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
-    const std::string out = stdout_path.empty() ? console_file() : path(stdout_path);
+    const Redirection console = redirection_of(stdout_path);
+    const std::string out = console.path.empty() ? console_file() : path(console.path);
+    const int out_flags = console.opening == Redirection::APPENDED ? O_WRONLY | O_CREAT | O_APPEND
+                          : console.opening == Redirection::READ_WRITE
+                              ? O_RDWR | O_CREAT
+                              : O_WRONLY | O_CREAT | O_TRUNC;
     const std::string err = errors_file();
     int pipe_fds[2] = {-1, -1};
     if (piped_input != nullptr && pipe(pipe_fds) != 0)
@@ -144,8 +149,10 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         } else {
             redirect(0, in, O_RDONLY);
         }
-        redirect(1, out, O_WRONLY | O_CREAT | O_TRUNC);
-        redirect(2, err, O_WRONLY | O_CREAT | O_TRUNC);
+        redirect(1, out, out_flags);
+        redirect(2, err, O_WRONLY | O_CREAT | O_TRUNC); // emptied, whatever else goes
+        if (console.with_errors)
+            dup2(1, 2);
         reset_process_state(file_size_limit_);
         std::vector<char*> argv;
         for (std::string& w : words)

@@ -155,18 +155,25 @@ static std::wstring quoted(const std::wstring& word)
     return q + L"\"";
 }
 
-// A standard handle for the child: the file opened for reading or written
-// anew, inheritable; none for CLOSED.
-static HANDLE standard_handle(const std::string& file, bool write)
+// A standard handle for the child, inheritable: the file opened for reading,
+// or for writing as opening says; none for CLOSED.
+static HANDLE standard_handle(const std::string& file, bool write,
+                              Redirection::Opening opening = Redirection::EMPTIED)
 {
     if (file == CLOSED)
         return nullptr;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     bool device = file == NULL_DEVICE || file.rfind("\\\\", 0) == 0;
-    HANDLE h = CreateFileW(widen(file).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+    DWORD access = !write                               ? GENERIC_READ
+                   : opening == Redirection::APPENDED   ? FILE_APPEND_DATA | SYNCHRONIZE
+                   : opening == Redirection::READ_WRITE ? GENERIC_READ | GENERIC_WRITE
+                                                        : GENERIC_WRITE;
+    DWORD creation = !write || device                  ? OPEN_EXISTING
+                     : opening == Redirection::EMPTIED ? CREATE_ALWAYS
+                                                       : OPEN_ALWAYS;
+    HANDLE h = CreateFileW(widen(file).c_str(), access,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                           write && !device ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+                           creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot open " + file + " for the child");
     return h;
@@ -184,8 +191,14 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     for (const std::string& w : words)
         command += (command.empty() ? L"" : L" ") + quoted(widen(w));
     HANDLE in = standard_handle(stdin_path.empty() ? NULL_DEVICE : path(stdin_path), false);
-    HANDLE out = standard_handle(stdout_path.empty() ? console_file() : path(stdout_path), true);
-    HANDLE err = standard_handle(errors_file(), true);
+    const Redirection console = redirection_of(stdout_path);
+    HANDLE out = standard_handle(console.path.empty() ? console_file() : path(console.path), true,
+                                 console.opening);
+    HANDLE err = standard_handle(errors_file(), true); // emptied, whatever else goes
+    if (console.with_errors) {
+        CloseHandle(err);
+        err = out;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -208,9 +221,11 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         std::printf("CreateProcess failed (%lu) for %s; starting it again\n", error,
                     words[0].c_str());
     }
-    for (HANDLE h : {in, out, err})
+    for (HANDLE h : {in, out})
         if (h != nullptr)
             CloseHandle(h);
+    if (err != out)
+        CloseHandle(err);
     if (error != ERROR_SUCCESS) {
         ADD_FAILURE() << "CreateProcess failed (" << error << ") for " << words[0];
         return outcome(127, output_name);
