@@ -35,4 +35,18 @@ inline void write_char(int c, std::FILE* stream)
 }
 #endif
 
+// Whether the stream's error indicator is set, without the lock too where
+// the C library offers that (not POSIX, but glibc and the BSDs do).
+#if MAVRID_HAVE_FERROR_UNLOCKED
+inline bool stream_failed(std::FILE* stream)
+{
+    return ferror_unlocked(stream) != 0;
+}
+#else
+inline bool stream_failed(std::FILE* stream)
+{
+    return std::ferror(stream) != 0;
+}
+#endif
+
 #endif // MAVRID_CONVERTER_H

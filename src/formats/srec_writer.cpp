@@ -33,6 +33,6 @@ void put_srecord(int type, unsigned count, unsigned address, const int* data)
     put_hex_byte(static_cast<int>(~running_sum & 0xFF));
     // A text stream: the runtime turns this into the platform's line end.
     write_char('\n', srec_out);
-    if (std::ferror(srec_out))
+    if (stream_failed(srec_out))
         error_exit("Disk or directory full");
 }
