@@ -5,9 +5,9 @@
 #
 #   bench/races.sh [-n RUNS] PROGRAM [LAUNCHER...]
 #
-# Two races, RUNS runs each (default 200):
-#   link    out.s19 is made a hard link to in.hex and removed again, over
-#           and over;
+# Two races, RUNS runs each (default 200), each against a loop in another
+# process:
+#   link    out.s19 is made a hard link to in.hex and removed again;
 #   rename  a hard link to in.hex is renamed onto out.s19, then removed.
 # Each run is "LAUNCHER... PROGRAM in.hex out.s19"; afterwards in.hex must
 # hold what it held before.  Under Wine, give the program as Windows names
@@ -35,12 +35,24 @@ trap cleanup EXIT
 cd "$work"
 cp "$here/../examples/blink.hex" original.hex
 
-race() { # name: the loop that another process runs meanwhile
-    set +e
-    case $1 in
-    link) while :; do ln in.hex out.s19 2>/dev/null; rm -f out.s19; done ;;
-    rename) while :; do ln -f in.hex link; mv -f link out.s19; rm -f out.s19; done 2>/dev/null ;;
-    esac
+# The other process: a tight loop, so that the output's name is the input
+# for as much of each run as it is not.
+race() { # kind
+    python3 - "$1" <<'PY'
+import os, sys
+def quietly(call, *args):
+    try:
+        call(*args)
+    except OSError:
+        pass
+while True:
+    if sys.argv[1] == "link":
+        quietly(os.link, "in.hex", "out.s19")
+    else:
+        quietly(os.link, "in.hex", "link")
+        quietly(os.rename, "link", "out.s19")
+    quietly(os.unlink, "out.s19")
+PY
 }
 
 for kind in link rename; do
