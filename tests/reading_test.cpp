@@ -3,24 +3,45 @@
 // between records, and input that ends too soon.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "run_mavrid.h"
 
-static const std::string CONVERTED = S0_LINE + "S106003002337A1A\nS9030000FC\n";
+// The one record of the inputs below, 08 0030 00 01 23 45 67 89 AB CD EF,
+// holds every hexadecimal digit, and what it converts to.
+static const std::string RECORD = ":080030000123456789ABCDEF08";
+static const std::string CONVERTED = S0_LINE + "S10B00300123456789ABCDEF04\nS9030000FC\n";
 
-// Inputs that all hold the one record 03 0030 00 02 33 7A and an end record.
+// Every character with bit 7 set, as a sender with a parity bit sends it.
+static std::string with_bit_7(const std::string& text)
+{
+    std::string sent = text;
+    for (char& c : sent)
+        c = static_cast<char>(c | 0x80);
+    return sent;
+}
+
+static std::string lower_case(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Inputs that all hold that record and an end record.
 TEST(Reading, AcceptedSpellingsOfTheSameRecord)
 {
     verifies("REQ-010 REQ-011 REQ-012 REQ-018 REQ-020 REQ-037 REQ-042");
     const std::string inputs[] = {
-        ":0300300002337A1E\n:00000001FF\n",                             // upper case, LF
-        ":0300300002337a1e\n:00000001ff\n",                             // lower case
-        ":0300300002337A1E\r\n:00000001FF\r\n",                         // CR LF
-        ":0300300002337A1E:00000001FF",                                 // nothing between records
-        "\n\n; comment line\n  \t:0300300002337A1E x y\n\n:00000001FF", // junk between
-        "\xBA\xB0\xB3\xB0\xB0\xB3\xB0\xB0\xB0\xB0\xB2\xB3\xB3\xB7\xC1\xB1\xC5\n"
-        "\xBA\xB0\xB0\xB0\xB0\xB0\xB0\xB0\xB1\xC6\xC6\n", // bit 7 set on every character
-        ":0300300002337A1E\n:00000001FF\n:0300300002337A1F\ngarbage\xFF", // after end
-        ":0300300002337A1E\n\x1A:00000001FF\n", // Ctrl-Z is no end of input
+        RECORD + "\n:00000001FF\n",                                  // upper case, LF
+        lower_case(RECORD + "\n:00000001FF\n"),                      // lower case
+        with_bit_7(RECORD + "\n:00000001FF\n"),                      // bit 7 set on every character
+        with_bit_7(lower_case(RECORD + "\n:00000001FF\n")),          // both
+        RECORD + "\r\n:00000001FF\r\n",                              // CR LF
+        RECORD + ":00000001FF",                                      // nothing between records
+        "\n\n; comment line\n  \t" + RECORD + " x y\n\n:00000001FF", // junk between
+        RECORD + "\n:00000001FF\n:0300300002337A1F\ngarbage\xFF",    // after end
+        RECORD + "\n\x1A:00000001FF\n",                              // Ctrl-Z is no end of input
     };
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
