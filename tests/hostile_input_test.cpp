@@ -37,7 +37,8 @@ TEST(HostileInput, EndsWithOneLineInBoundedMemory)
     verifies("REQ-062 REQ-063");
     std::string unlimited;
     if (!data_limited(unlimited))
-        left_out("the " + std::to_string(DATA_LIMIT_KIB) + " KiB data limit: " + unlimited);
+        left_out("REQ-062 REQ-063",
+                 "the " + std::to_string(DATA_LIMIT_KIB) + " KiB data limit: " + unlimited);
     const std::string short_record = ":0100000000FF\n";
     const std::string records = repeated(short_record);
     std::string converted = S0_LINE;

@@ -29,11 +29,43 @@
 #endif
 
 #ifdef __linux__
+static bool write_file(const char* path, const std::string& text)
+{
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    bool written =
+        fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0)
+        close(fd);
+    return written;
+}
+
+// A user namespace in which this process's user is root, and so may mount
+// in a mount namespace of its own; where the kernel allows that, a normal
+// user then sets up what root would.
+static std::string enter_user_namespace()
+{
+    const uid_t uid = getuid();
+    const gid_t gid = getgid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+        return std::string("needs root, or user namespaces, which this system refuses: ")
+               + std::strerror(errno);
+    if (!write_file("/proc/self/setgroups", "deny")
+        || !write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1")
+        || !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+        return std::string("a user namespace without a user: ") + std::strerror(errno);
+    return "";
+}
+
 const char* Mounts::unavailable()
 {
     static const std::string why = [] {
-        if (unshare(CLONE_NEWNS) != 0)
-            return std::string("no mount namespace of its own: ") + std::strerror(errno);
+        if (unshare(CLONE_NEWNS) != 0) {
+            if (errno != EPERM)
+                return std::string("no mount namespace of its own: ") + std::strerror(errno);
+            std::string no_user_namespace = enter_user_namespace();
+            if (!no_user_namespace.empty())
+                return no_user_namespace;
+        }
         // In a chroot, / is no mount point, and cannot be made private.
         if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             return errno == EINVAL ? std::string("/ is not a mount point, as in a chroot")
@@ -68,7 +100,7 @@ LoopDevice::LoopDevice(const std::string& backing)
 {
     int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
     if (control < 0) {
-        why_ = std::string("/dev/loop-control: ") + std::strerror(errno);
+        why_ = std::string("needs root: /dev/loop-control: ") + std::strerror(errno);
         return;
     }
     int number = ioctl(control, LOOP_CTL_GET_FREE);

@@ -22,8 +22,16 @@ TEST(OutputFaults, FullDiskFoundAtCloseOfASmallFile)
 {
     verifies("REQ-044 REQ-050");
     FullDevice full;
-    if (full.path().empty())
-        GTEST_SKIP() << "this system has no full device";
+    if (full.path().empty()) {
+        left_out("REQ-044 REQ-050", "a full device: this system has none");
+        return;
+    }
+    // Wine's C runtime writes each line out as it ends, so a full disk is
+    // found at the first record and the check at close is never reached.
+    if (windows() && under_wine()) {
+        left_out("REQ-044", "a full disk found at close: under Wine it is found at once");
+        return;
+    }
     Sandbox box;
     const std::string input = ":0300300002337A1E\n" + END_RECORD;
     box.write("in.hex", input);
@@ -57,11 +65,11 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
         SCOPED_TRACE(disk.why);
         FullDevice full;
         if (disk.full_device && full.path().empty()) {
-            left_out("a full device: this system has none");
+            left_out("REQ-044", "a full device: this system has none");
             continue;
         }
         if (disk.file_size_limit != 0 && windows()) {
-            left_out("a file-size limit: Windows has none");
+            left_out("REQ-045", "a file-size limit: Windows has none");
             continue;
         }
         box.limit_file_size(disk.file_size_limit);
@@ -76,8 +84,12 @@ TEST(OutputFaults, FullDiskFoundAtARecordBeforeTheInputEnds)
     // since the full disk is found only at close.  Wine's C runtime writes
     // each line out as it ends, so there the disk is found full at once.
     FullDevice full;
-    if (windows() || full.path().empty())
+    if (windows())
         return;
+    if (full.path().empty()) {
+        left_out("REQ-044", "a full device: this system has none");
+        return;
+    }
     box.write("small.hex", ":0300300002337A1E\n:0100000000FE\n" + END_RECORD);
     Outcome run = box.run({"small.hex", full.path()}, "");
     EXPECT_EQ(run.status, 255);

@@ -76,7 +76,8 @@ void verifies(const char* requirements)
     testing::Test::RecordProperty("requirements", requirements);
 }
 
-void left_out(const std::string& what)
+// One line per part left out: its requirements, a tab and why.
+void left_out(const char* requirements, const std::string& why)
 {
     static const testing::TestInfo* test = nullptr;
     static std::string all;
@@ -85,9 +86,9 @@ void left_out(const std::string& what)
         test = now;
         all.clear();
     }
-    all += (all.empty() ? "" : "; ") + what;
+    all += (all.empty() ? "" : "\n") + std::string(requirements) + "\t" + why;
     testing::Test::RecordProperty("left_out", all);
-    std::printf("left out here: %s\n", what.c_str());
+    std::printf("left out here (%s): %s\n", requirements, why.c_str());
 }
 
 std::filesystem::path as_path(const std::string& utf8)
@@ -225,10 +226,11 @@ Outcome Sandbox::run_in_cmd(const std::vector<std::string>& words) const
 
 // What the run left: the console and error files that spawn redirected the
 // child's output to, and the output file.
-Outcome Sandbox::outcome(int status, const std::string& output_name) const
+Outcome Sandbox::outcome(int status, const std::string& output_name, bool killed) const
 {
     Outcome outcome;
     outcome.status = status;
+    outcome.killed = killed;
     outcome.console = from_text_stream(read_file(console_file()));
     outcome.errors = from_text_stream(read_file(errors_file()));
     outcome.output_exists = !output_name.empty() && exists(output_name);

@@ -20,6 +20,7 @@ struct Outcome {
     std::string errors;  // everything written to standard error
     std::string output;  // the output file's bytes, if it exists
     bool output_exists = false;
+    bool killed = false; // still running at RUN_DEADLINE_S, and stopped
 };
 
 // The program under test is chosen when the tests run, so that one build
@@ -35,6 +36,9 @@ void select_program(const std::string& path);
 // A program whose name ends in .exe is a Windows build, whose console and
 // output lines end in CR LF.
 bool windows();
+
+// Whether a Windows program under test runs under Wine rather than Windows.
+bool under_wine();
 
 // Whether this suite itself is a Windows program, which starts the program
 // under test through CreateProcess rather than fork and exec.
@@ -61,13 +65,18 @@ inline const std::string CLOSED = "<closed>";
 inline const std::string NULL_DEVICE = WINDOWS_HARNESS ? "NUL" : "/dev/null";
 
 // Name the requirements (REQ-NNN, separated by blanks) that the current
-// test verifies.  Call first in every test, before anything can skip it.
+// test verifies whenever it passes, whichever of its rows could be set up:
+// those that a row that may be left out verifies are named by left_out.
+// Call first in every test, before anything can skip it.  A test that is
+// skipped (GTEST_SKIP) does not apply to the program under test, and
+// verifies nothing.
 void verifies(const char* requirements);
 
-// Record that a part of the current test could not be set up here, and
-// why; the test goes on with the rest, and the report names what was left
-// out.
-void left_out(const std::string& what);
+// Record that a part of the current test (a row of its table, say) could
+// not be set up here, and why; the test goes on with the rest.  Those of
+// the requirements named that this part verifies count as not tested here,
+// whatever else passed.
+void left_out(const char* requirements, const std::string& why);
 
 // A file name of the harness, which is UTF-8 on every platform, as the
 // file system takes it.
@@ -127,7 +136,7 @@ class Sandbox {
     Outcome spawn(std::vector<std::string> words, const std::string& output_name,
                   const std::string& stdin_path, const std::string& stdout_path,
                   const std::string* piped_input) const;
-    Outcome outcome(int status, const std::string& output_name) const;
+    Outcome outcome(int status, const std::string& output_name, bool killed = false) const;
 
     // The program's working folder, and the files that spawn sends its
     // standard output (unless told otherwise) and standard error to.

@@ -54,10 +54,11 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
-        // Windows has no file name for standard input; under Wine the name
-        // reaches the Wine server's own standard input instead.  Drive
-        // letters are Windows' alone.
-        if ((windows() && call.args[0] == "/dev/stdin") || (!windows() && call.args[1] == DRIVE))
+        // Windows has no file name for standard input (under Wine the name
+        // reaches the Wine server's own standard input instead), nor block
+        // devices as files; drive letters are Windows' alone.
+        if (windows() ? call.args[0] == "/dev/stdin" || call.args[0] == LOOP
+                      : call.args[1] == DRIVE)
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
@@ -71,7 +72,8 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         if (!no_link)
             std::filesystem::create_directory_symlink(".", box.file(here), no_link);
         if (call.symbolic && no_link) {
-            left_out(std::string(call.why) + ": no symbolic link (" + no_link.message() + ")");
+            left_out("REQ-051",
+                     std::string(call.why) + ": no symbolic link (" + no_link.message() + ")");
             continue;
         }
         std::vector<std::string> args = call.args;
@@ -83,7 +85,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
             std::filesystem::create_hard_link(box.file("in.hex"), box.file("dir/in.hex"));
             drive.emplace(box.path("dir"));
             if (drive->letter().empty()) {
-                left_out(std::string(call.why) + ": " + drive->why());
+                left_out("REQ-051", std::string(call.why) + ": " + drive->why());
                 continue;
             }
             args[1] = drive->letter() + "\\in.hex";
@@ -92,7 +94,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         if (args[0] == LOOP) {
             loop.emplace(box.path("disk.img"));
             if (loop->path().empty() || !loop->second_node(box.path("node"))) {
-                left_out(std::string(call.why) + ": " + loop->why());
+                left_out("REQ-051", std::string(call.why) + ": " + loop->why());
                 continue;
             }
             args = {loop->path(), "node"};
@@ -118,6 +120,7 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
     const std::string ON_INPUT = "Error -- Standard output is the Intel hex file\n";
     struct Call {
         const char* why;
+        const char* requirement;
         std::string infile, outfile, stdout_path;
         int status;
         std::string console_file; // what standard output's file then holds
@@ -125,26 +128,32 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
         std::string opening = ""; // how standard output's file is opened, if not emptied
     };
     const Call calls[] = {
-        {"standard output redirected to outfile", "in.hex", "out.s19", "out.s19", 255, REFUSED},
-        {"/dev/stdout redirected to a file", "in.hex", "/dev/stdout", "out.s19", 255, REFUSED},
-        {"the null device as both", "in.hex", NULL_DEVICE, NULL_DEVICE, 0, ""},
-        {"a block device as both", "in.hex", LOOP, LOOP, 255, REFUSED},
-        {"a block device as both, by two of its nodes", "in.hex", NODE, LOOP, 255, REFUSED},
-        {"standard output appended to the input", "in.hex", "out.s19", "in.hex", 255, INPUT,
-         ON_INPUT, APPENDED},
-        {"standard output reading and writing the input", "in.hex", "out.s19", "in.hex", 255, INPUT,
-         ON_INPUT, READ_WRITE},
-        {"standard output and standard error on the input", "in.hex", "out.s19", "in.hex", 255,
-         INPUT, "", WITH_ERRORS + READ_WRITE},
-        {"standard output on a second node of the input's block device", LOOP, "out.s19", NODE, 255,
-         INPUT, ON_INPUT, READ_WRITE},
+        {"standard output redirected to outfile", "REQ-052", "in.hex", "out.s19", "out.s19", 255,
+         REFUSED},
+        {"/dev/stdout redirected to a file", "REQ-052", "in.hex", "/dev/stdout", "out.s19", 255,
+         REFUSED},
+        {"the null device as both", "REQ-053", "in.hex", NULL_DEVICE, NULL_DEVICE, 0, ""},
+        {"a block device as both", "REQ-052", "in.hex", LOOP, LOOP, 255, REFUSED},
+        {"a block device as both, by two of its nodes", "REQ-052", "in.hex", NODE, LOOP, 255,
+         REFUSED},
+        {"standard output appended to the input", "REQ-056", "in.hex", "out.s19", "in.hex", 255,
+         INPUT, ON_INPUT, APPENDED},
+        {"standard output reading and writing the input", "REQ-056", "in.hex", "out.s19", "in.hex",
+         255, INPUT, ON_INPUT, READ_WRITE},
+        {"standard output and standard error on the input", "REQ-056", "in.hex", "out.s19",
+         "in.hex", 255, INPUT, "", WITH_ERRORS + READ_WRITE},
+        {"standard output on a second node of the input's block device", "REQ-056", LOOP, "out.s19",
+         NODE, 255, INPUT, ON_INPUT, READ_WRITE},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
         // A standard output that Wine inherits from a Unix process has no
         // volume, so its identity cannot be read; it is redirected through
-        // cmd.exe below instead.  Windows has no /dev/stdout.
-        if (windows() && call.status != 0 && (!WINDOWS_HARNESS || call.outfile == "/dev/stdout"))
+        // cmd.exe below instead.
+        // Windows has no /dev/stdout, nor block devices as files.
+        if (windows() && call.status != 0
+            && (!WINDOWS_HARNESS || call.outfile == "/dev/stdout" || call.outfile == LOOP
+                || call.outfile == NODE || call.infile == LOOP))
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
@@ -153,7 +162,7 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
         if (call.infile == LOOP || call.outfile == LOOP || call.outfile == NODE) {
             loop.emplace(box.path("disk.img"));
             if (loop->path().empty() || !loop->second_node(box.path("node"))) {
-                left_out(std::string(call.why) + ": " + loop->why());
+                left_out(call.requirement, std::string(call.why) + ": " + loop->why());
                 continue;
             }
         }
@@ -216,7 +225,7 @@ TEST(Safety, DistinctFilesConvert)
         // Wine opens files in its server, which runs outside this test's
         // mount namespace and so sees none of its mounts.
         if (windows() && !WINDOWS_HARNESS && setup >= READ_ONLY_INPUT && running_as_root()) {
-            left_out("mounts under Wine, whose server sees none of them");
+            left_out("REQ-054", "mounts under Wine, whose server sees none of them");
             continue;
         }
         Sandbox box;
@@ -234,7 +243,8 @@ TEST(Safety, DistinctFilesConvert)
         } else if (setup == READ_ONLY_INPUT) {
             // Mode bits do not bind root; a read-only mount does.
             if (running_as_root() && *Mounts::unavailable() != '\0') {
-                left_out(std::string("a read-only input for root: ") + Mounts::unavailable());
+                left_out("REQ-054",
+                         std::string("a read-only input for root: ") + Mounts::unavailable());
                 continue;
             }
             std::filesystem::create_directory(box.file("ro"));
@@ -248,7 +258,7 @@ TEST(Safety, DistinctFilesConvert)
         } else {
             // Two fresh tmpfs mounts number their files alike.
             if (*Mounts::unavailable() != '\0') {
-                left_out(std::string("two file systems: ") + Mounts::unavailable());
+                left_out("REQ-054", std::string("two file systems: ") + Mounts::unavailable());
                 continue;
             }
             mounts.tmpfs(box.path("a"));

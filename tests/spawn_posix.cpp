@@ -24,6 +24,12 @@ bool running_as_root()
     return geteuid() == 0;
 }
 
+// A Windows program runs here only through Wine.
+bool under_wine()
+{
+    return true;
+}
+
 FullDevice::FullDevice()
 {
     if (access("/dev/full", W_OK) == 0)
@@ -172,6 +178,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(RUN_DEADLINE_S);
     int wait_status = 0;
     int pause_us = 50;
+    bool killed = false;
     while (waitpid(pid, &wait_status, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -180,6 +187,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
             for (const std::string& w : words)
                 command += " " + w;
             ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s:" << command;
+            killed = true;
             break;
         }
         if (piped_input != nullptr && fed < piped_input->size()) {
@@ -195,5 +203,5 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         close(pipe_fds[1]);
     sigaction(SIGPIPE, &previous, nullptr);
     return outcome(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
-                   output_name);
+                   output_name, killed);
 }

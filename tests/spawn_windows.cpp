@@ -20,6 +20,12 @@ bool running_as_root()
     return false;
 }
 
+// Wine's ntdll has functions of its own.
+bool under_wine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // The harness's names are UTF-8, as the manifest makes the narrow calls.
 static std::wstring widen(const std::string& text)
 {
@@ -230,7 +236,9 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         ADD_FAILURE() << "CreateProcess failed (" << error << ") for " << words[0];
         return outcome(127, output_name);
     }
-    if (WaitForSingleObject(process.hProcess, RUN_DEADLINE_S * 1000) == WAIT_TIMEOUT) {
+    const bool killed =
+        WaitForSingleObject(process.hProcess, RUN_DEADLINE_S * 1000) == WAIT_TIMEOUT;
+    if (killed) {
         TerminateProcess(process.hProcess, 137);
         WaitForSingleObject(process.hProcess, INFINITE);
         ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s: " << words[0];
@@ -240,5 +248,5 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // As a POSIX shell shows it: -1 is 255.
-    return outcome(static_cast<int>(code & 0xFF), output_name);
+    return outcome(static_cast<int>(code & 0xFF), output_name, killed);
 }
