@@ -15,9 +15,14 @@ std::size_t Report::requirements_passed() const
                       [](const RequirementResult& r) { return r.verdict == "passed"; }));
 }
 
-bool Report::passed() const
+std::string Report::verdict() const
 {
-    return faults.empty() && !requirements.empty() && requirements_passed() == requirements.size();
+    const bool any_failed =
+        std::any_of(requirements.begin(), requirements.end(),
+                    [](const RequirementResult& r) { return r.verdict == "failed"; });
+    if (any_failed || !faults.empty() || requirements.empty())
+        return "failed";
+    return requirements_passed() == requirements.size() ? "passed" : "incomplete";
 }
 
 void judge(Report& report, const std::vector<Requirement>& requirements,
@@ -29,33 +34,82 @@ void judge(Report& report, const std::vector<Requirement>& requirements,
     std::map<std::string, RequirementResult*> by_id;
     for (RequirementResult& r : report.requirements)
         by_id[r.requirement.id] = &r;
+    auto add = [&](const TestRecord& test, const std::string& id, const Check& check) {
+        auto found = by_id.find(id);
+        if (found == by_id.end())
+            report.faults.push_back(test.name + " names " + id
+                                    + ", which is no requirement of this release");
+        else
+            found->second->checks.push_back(check);
+    };
     for (const TestRecord& test : tests) {
         if (test.requirements.empty())
             report.faults.push_back(test.name + " names no requirement");
-        for (const std::string& id : test.requirements) {
-            auto found = by_id.find(id);
-            if (found == by_id.end())
-                report.faults.push_back(test.name + " names " + id
-                                        + ", which is no requirement of this release");
-            else
-                found->second->tests.push_back(test);
-        }
+        const std::string result = test.result == "skipped" ? "not applicable" : test.result;
+        for (const std::string& id : test.requirements)
+            add(test, id, {test.name, result, test.reason});
+        for (const LeftOut& part : test.left_out)
+            for (const std::string& id : part.requirements)
+                add(test, id, {test.name, "left out", part.why});
     }
     for (RequirementResult& r : report.requirements) {
-        bool any_passed = false;
-        bool any_failed = false;
-        for (const TestRecord& test : r.tests) {
-            any_passed = any_passed || test.result == "passed";
-            any_failed = any_failed || test.result == "failed";
-        }
-        r.verdict = any_failed ? "failed" : any_passed ? "passed" : "not tested";
+        auto any = [&r](const char* result) {
+            return std::any_of(r.checks.begin(), r.checks.end(),
+                               [result](const Check& c) { return c.result == result; });
+        };
+        r.verdict = any("failed")                       ? "failed"
+                    : any("left out") || !any("passed") ? "not tested"
+                                                        : "passed";
     }
+}
+
+std::string reasons_not_tested(const RequirementResult& result)
+{
+    std::string reasons;
+    for (const Check& c : result.checks) {
+        if (c.result == "left out" || c.result == "not applicable")
+            reasons += (reasons.empty() ? "" : "; ") + c.reason;
+    }
+    return reasons.empty() ? "no test that verifies it ran" : reasons;
+}
+
+// The text with every byte that is not part of valid UTF-8 (a file name
+// can hold any bytes) written as \xNN, so that both records stay valid.
+static std::string printable(const std::string& text)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < text.size();) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t n = lead < 0x80                    ? 1
+                        : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                       : 0;
+        bool valid = n != 0 && i + n <= text.size();
+        for (std::size_t k = 1; valid && k < n; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && n >= 3) { // no overlong forms, surrogates or code points past 10FFFF
+            auto second = static_cast<unsigned char>(text[i + 1]);
+            valid = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second >= 0xA0)
+                    && !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second >= 0x90);
+        }
+        if (valid) {
+            shown.append(text, i, n);
+            i += n;
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", lead);
+            shown += escape;
+            ++i;
+        }
+    }
+    return shown;
 }
 
 static std::string json_string(const std::string& text)
 {
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : printable(text)) {
         auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             quoted += '\\';
@@ -73,49 +127,79 @@ static std::string json_string(const std::string& text)
     return quoted + "\"";
 }
 
+static std::string json_list(const std::vector<std::string>& items, const char* indent)
+{
+    std::string list = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        list += (i == 0 ? "\n" : ",\n") + std::string(indent) + "  " + json_string(items[i]);
+    return list + (items.empty() ? "]" : "\n" + std::string(indent) + "]");
+}
+
 void write_json(const Report& report, std::ostream& out)
 {
+    auto field = [&out](const char* indent, const char* name, const std::string& value,
+                        bool last = false) {
+        out << indent << '"' << name << "\": " << value << (last ? "\n" : ",\n");
+    };
     out << "{\n";
-    out << "  \"program\": " << json_string(report.program) << ",\n";
-    out << "  \"size\": " << report.size << ",\n";
-    out << "  \"sha256\": " << (report.sha256.empty() ? "null" : json_string(report.sha256))
-        << ",\n";
-    out << "  \"version\": " << json_string(report.version) << ",\n";
-    out << "  \"validator\": " << json_string(report.validator) << ",\n";
-    out << "  \"host\": " << json_string(report.host) << ",\n";
-    out << "  \"date\": " << json_string(report.date) << ",\n";
-    out << "  \"coverage\": [";
-    for (std::size_t i = 0; i < report.coverage.size(); ++i)
-        out << (i == 0 ? "" : ", ") << json_string(report.coverage[i]);
-    out << "],\n";
-    out << "  \"verdict\": " << json_string(report.passed() ? "passed" : "failed") << ",\n";
-    out << "  \"faults\": [";
-    for (std::size_t i = 0; i < report.faults.size(); ++i)
-        out << (i == 0 ? "\n    " : ",\n    ") << json_string(report.faults[i]);
-    out << (report.faults.empty() ? "],\n" : "\n  ],\n");
+    field("  ", "verdict", json_string(report.verdict()));
+    field("  ", "requirements_passed", std::to_string(report.requirements_passed()));
+    field("  ", "requirements_in_all", std::to_string(report.requirements.size()));
+    out << "  \"program\": {\n";
+    field("    ", "path", json_string(report.program));
+    field("    ", "size", std::to_string(report.size));
+    field("    ", "sha256", report.sha256.empty() ? "null" : json_string(report.sha256));
+    field("    ", "kind", json_string(report.kind));
+    field("    ", "version", json_string(report.version), true);
+    out << "  },\n  \"validator\": {\n";
+    field("    ", "name", json_string(report.validator));
+    field("    ", "path", json_string(report.validator_path));
+    field("    ", "sha256",
+          report.validator_sha256.empty() ? "null" : json_string(report.validator_sha256));
+    field("    ", "hashed_by", json_string(report.hashed_by));
+    field("    ", "requirements_version", json_string(report.requirements_version));
+    field("    ", "requirements_sha256", json_string(report.requirements_sha256), true);
+    out << "  },\n  \"run\": {\n";
+    field("    ", "user", json_string(report.user));
+    field("    ", "privileges", json_string(report.privileges));
+    field("    ", "host", json_string(report.host));
+    field("    ", "temporary_folder", json_string(report.temporary_folder));
+    field("    ", "file_system", json_string(report.file_system));
+    field("    ", "date", json_string(report.date));
+    field("    ", "tests_in_suite", std::to_string(report.tests_in_suite));
+    field("    ", "tests_run", std::to_string(report.tests_run));
+    field("    ", "ignored", json_list(report.ignored, "    "), true);
+    out << "  },\n";
+    field("  ", "coverage", json_list(report.coverage, "  "));
+    field("  ", "warnings", json_list(report.warnings, "  "));
+    field("  ", "faults", json_list(report.faults, "  "));
     out << "  \"requirements\": [";
     for (std::size_t i = 0; i < report.requirements.size(); ++i) {
         const RequirementResult& r = report.requirements[i];
         out << (i == 0 ? "\n" : ",\n");
         out << "    {\"id\": " << json_string(r.requirement.id)
             << ", \"group\": " << json_string(r.requirement.group)
-            << ", \"text\": " << json_string(r.requirement.text) << ",\n     \"tests\": [";
-        for (std::size_t t = 0; t < r.tests.size(); ++t) {
-            const TestRecord& test = r.tests[t];
-            out << (t == 0 ? "\n" : ",\n") << "       {\"name\": " << json_string(test.name)
-                << ", \"result\": " << json_string(test.result)
-                << ", \"reason\": " << json_string(test.reason) << "}";
+            << ",\n     \"text\": " << json_string(r.requirement.text)
+            << ",\n     \"verdict\": " << json_string(r.verdict) << ",\n     \"checks\": [";
+        for (std::size_t t = 0; t < r.checks.size(); ++t) {
+            const Check& check = r.checks[t];
+            out << (t == 0 ? "\n" : ",\n") << "       {\"test\": " << json_string(check.test)
+                << ", \"result\": " << json_string(check.result)
+                << ", \"reason\": " << json_string(check.reason) << "}";
         }
-        out << (r.tests.empty() ? "]" : "\n     ]")
-            << ",\n     \"verdict\": " << json_string(r.verdict) << "}";
+        out << (r.checks.empty() ? "]}" : "\n     ]}");
     }
-    out << "\n  ]\n}\n";
+    out << "\n  ],\n";
+    // Filled in by the people who use the record.
+    out << "  \"assessment\": {\"use_case\": \"\", \"integrity_level\": \"\", "
+           "\"tool_confidence_level\": \"\", \"deviations\": \"\", \"reviewer\": \"\", "
+           "\"date\": \"\"}\n}\n";
 }
 
 static std::string html(const std::string& text)
 {
     std::string escaped;
-    for (char c : text) {
+    for (char c : printable(text)) {
         switch (c) {
         case '&':
             escaped += "&amp;";
@@ -134,6 +218,34 @@ static std::string html(const std::string& text)
         }
     }
     return escaped;
+}
+
+// A CSS string for the page's margins: every character but plain ones
+// written as a code point escape, so that no quote, backslash or "</style"
+// in a file name can end it.
+static std::string css_string(const std::string& text)
+{
+    const std::string utf8 = printable(text);
+    std::string quoted = "\"";
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        unsigned code = n == 1 ? lead : lead & (0xFF >> (n + 1));
+        for (std::size_t k = 1; k < n; ++k)
+            code = code << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        const bool plain = (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z')
+                           || (code >= 'a' && code <= 'z') || code == ' ' || code == '.'
+                           || code == '-' || code == '_' || code == ',' || code == ':';
+        if (plain) {
+            quoted += static_cast<char>(code);
+        } else {
+            char escape[12];
+            std::snprintf(escape, sizeof escape, "\\%06X", code);
+            quoted += escape;
+        }
+    }
+    return quoted + "\"";
 }
 
 // A requirement's text as the page shows it: `code` in a monospace face,
@@ -159,7 +271,10 @@ static std::string requirement_html(const std::string& text)
     return shown;
 }
 
-// The manual's style sheet, and what a record of tables needs besides.
+// The manual's style sheet, and what a record of tables needs besides.  In
+// print, every page carries the program, its SHA-256 and the page number
+// (set per record below); a heading stays with what follows it, a row is
+// not split, and a table's header is repeated on each page it spans.
 static const char* const REPORT_CSS = R"css(
 body { max-width: 60rem; }
 h1 { font-size: 1.5em; margin-bottom: 0.2em; }
@@ -171,90 +286,154 @@ table.record th, table.record td { border: 1px solid #ccc; padding: 0.3em 0.5em;
 table.record th { background: #f5f5f5; }
 table.facts th { width: 11em; }
 td.id, td.verdict { white-space: nowrap; }
+th.id { width: 4.5em; }
+th.checks { width: 40%; }
+th.verdict { width: 6em; }
+td code, li code { overflow-wrap: anywhere; }
 .passed { color: #1a6b1a; font-weight: bold; }
 .failed { color: #b00020; font-weight: bold; }
-.not-tested, .skipped { color: #8a5a00; font-weight: bold; }
+.not-tested, .left-out, .incomplete { color: #8a5a00; font-weight: bold; }
+.not-applicable { color: #555; }
 .outcome { font-size: 1.3em; }
 ul.tests { margin: 0; padding-left: 1.1em; }
 .reason { color: #555; }
-table.sign td { height: 3em; }
+table.sign td, table.assessment td { height: 3em; }
 @media print {
-  body { max-width: none; margin: 0; font-size: 10pt; }
-  tr, .sign { break-inside: avoid; }
+  body { max-width: none; margin: 0; font-size: 9.5pt; }
+  h1, h2, h3 { break-after: avoid-page; page-break-after: avoid; }
+  tr, .keep { break-inside: avoid; page-break-inside: avoid; }
+  thead { display: table-header-group; }
   a { color: inherit; text-decoration: none; }
 }
 )css";
 
-static std::string css_class(const std::string& verdict)
+static std::string css_class(const std::string& result)
 {
-    return verdict == "not tested" ? "not-tested" : verdict;
+    std::string name = result;
+    std::replace(name.begin(), name.end(), ' ', '-');
+    return name;
 }
+
+static void requirement_row(const RequirementResult& r, std::ostream& out)
+{
+    out << "<tr><td class=\"id\">" << r.requirement.id << "</td><td>"
+        << requirement_html(r.requirement.text) << "</td><td><ul class=\"tests\">";
+    for (const Check& check : r.checks) {
+        out << "<li><code>" << html(check.test) << "</code>: <span class=\""
+            << css_class(check.result) << "\">" << check.result << "</span>";
+        if (!check.reason.empty())
+            out << " <span class=\"reason\">(" << html(check.reason) << ")</span>";
+        out << "</li>";
+    }
+    out << "</ul></td><td class=\"verdict " << css_class(r.verdict) << "\">" << r.verdict
+        << "</td></tr>\n";
+}
+
+static const char* const REQUIREMENT_HEADER =
+    "<thead><tr><th class=\"id\">ID</th><th>Requirement</th><th class=\"checks\">Checks</th>"
+    "<th class=\"verdict\">Verdict</th></tr></thead>\n";
 
 void write_html(const Report& report, std::ostream& out)
 {
-    const std::string outcome = report.passed() ? "passed" : "failed";
+    const std::string outcome = report.verdict();
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
         << "<title>mavrid validation record</title>\n<style>\n"
-        << MANUAL_CSS << REPORT_CSS << "</style>\n</head>\n<body>\n";
+        << MANUAL_CSS << REPORT_CSS << "@page { margin: 20mm 15mm;\n"
+        << "  @top-left { content: " << css_string("mavrid validation record: " + report.program)
+        << "; font-size: 8pt; }\n"
+        << "  @top-right { content: " << css_string("validation " + outcome)
+        << "; font-size: 8pt; }\n"
+        << "  @bottom-left { content: " << css_string("SHA-256 " + report.sha256)
+        << "; font-size: 7pt; }\n"
+        << "  @bottom-right { content: \"Page \" counter(page) \" of \" counter(pages); "
+           "font-size: 8pt; }\n}\n</style>\n</head>\n<body>\n";
     out << "<h1>mavrid validation record</h1>\n";
     out << "<p>The suite of <code>" << html(report.validator)
-        << "</code> was run against the program below on the host below. Each "
-           "requirement's verdict follows from the test cases that name it.</p>\n";
+        << "</code> was run against the program below on the host below. A requirement "
+           "passed when a check that verifies it ran and passed and none failed or was "
+           "left out here.</p>\n";
     out << "<p class=\"outcome\">Outcome: <span class=\"" << outcome << "\">" << outcome
-        << "</span></p>\n";
-    out << "<p>" << report.requirements_passed() << " of " << report.requirements.size()
+        << "</span>; " << report.requirements_passed() << " of " << report.requirements.size()
         << " requirements passed.</p>\n";
 
-    out << "<h2>Program and host</h2>\n<table class=\"record facts\">\n";
+    if (!report.faults.empty() || !report.warnings.empty()) {
+        out << "<h2>Faults and warnings</h2>\n<ul class=\"keep\">\n";
+        for (const std::string& fault : report.faults)
+            out << "<li class=\"failed\">" << html(fault) << "</li>\n";
+        for (const std::string& warning : report.warnings)
+            out << "<li class=\"not-tested\">" << html(warning) << "</li>\n";
+        out << "</ul>\n";
+    }
+
+    // Failed requirements first, then those not tested here.
+    std::vector<const RequirementResult*> open;
+    for (const char* verdict : {"failed", "not tested"})
+        for (const RequirementResult& r : report.requirements)
+            if (r.verdict == verdict)
+                open.push_back(&r);
+    if (!open.empty()) {
+        out << "<h2>Requirements that did not pass</h2>\n<table class=\"record\">\n"
+            << REQUIREMENT_HEADER << "<tbody>\n";
+        for (const RequirementResult* r : open)
+            requirement_row(*r, out);
+        out << "</tbody></table>\n<p>What was left out here can be verified where it can be "
+               "set up: run the validation again as root on a disposable Linux machine or in "
+               "a container that has loop devices, <code>/dev/full</code> and mount "
+               "namespaces, and keep that record with this one.</p>\n";
+    }
+
+    out << "<h2>Program, validator and run</h2>\n<table class=\"record facts\">\n";
     auto fact = [&out](const char* name, const std::string& value) {
         out << "<tr><th>" << name << "</th><td><code>" << html(value) << "</code></td></tr>\n";
     };
     fact("Program", report.program);
     fact("Size", std::to_string(report.size) + " bytes");
     fact("SHA-256", report.sha256.empty() ? "unknown" : report.sha256);
+    fact("Kind", report.kind);
     fact("Version", report.version);
-    fact("Validator", report.validator);
+    fact("Validator", report.validator + ", " + report.validator_path);
+    fact("Validator SHA-256",
+         report.validator_sha256.empty() ? "unknown" : report.validator_sha256);
+    fact("Hashed by", report.hashed_by);
+    fact("Requirements", report.requirements_version + ", SHA-256 " + report.requirements_sha256);
+    fact("User", report.user);
+    fact("Privileges", report.privileges);
     fact("Host", report.host);
+    fact("Temporary folder", report.temporary_folder + " (" + report.file_system + ")");
     fact("Date (UTC)", report.date);
+    fact("Tests run", std::to_string(report.tests_run) + " of the suite's "
+                          + std::to_string(report.tests_in_suite));
+    std::string ignored;
+    for (const std::string& line : report.ignored)
+        ignored += (ignored.empty() ? "" : "; ") + line;
+    fact("Given and ignored", ignored.empty() ? "nothing" : ignored);
     std::string coverage;
     for (const std::string& line : report.coverage)
         coverage += (coverage.empty() ? "" : "; ") + line;
     fact("Coverage", coverage.empty() ? "not given" : coverage);
     out << "</table>\n";
 
-    if (!report.faults.empty()) {
-        out << "<h2>Faults of the record</h2>\n<ul>\n";
-        for (const std::string& fault : report.faults)
-            out << "<li class=\"failed\">" << html(fault) << "</li>\n";
-        out << "</ul>\n";
-    }
-
     std::string group;
     for (const RequirementResult& r : report.requirements) {
         if (r.requirement.group != group) {
             if (!group.empty())
-                out << "</table>\n";
+                out << "</tbody></table>\n";
             group = r.requirement.group;
             out << "<h2>" << html(group) << "</h2>\n<table class=\"record\">\n"
-                << "<tr><th>ID</th><th>Requirement</th><th>Tests</th><th>Verdict</th></tr>\n";
+                << REQUIREMENT_HEADER << "<tbody>\n";
         }
-        out << "<tr><td class=\"id\">" << r.requirement.id << "</td><td>"
-            << requirement_html(r.requirement.text) << "</td><td><ul class=\"tests\">";
-        for (const TestRecord& test : r.tests) {
-            out << "<li><code>" << html(test.name) << "</code>: <span class=\""
-                << css_class(test.result) << "\">" << test.result << "</span>";
-            if (!test.reason.empty())
-                out << " <span class=\"reason\">(" << html(test.reason) << ")</span>";
-            out << "</li>";
-        }
-        out << "</ul></td><td class=\"verdict " << css_class(r.verdict) << "\">" << r.verdict
-            << "</td></tr>\n";
+        requirement_row(r, out);
     }
     if (!group.empty())
-        out << "</table>\n";
+        out << "</tbody></table>\n";
 
-    out << "<h2>Sign-off</h2>\n<table class=\"record sign\">\n"
-        << "<tr><th>Role</th><th>Name</th><th>Date</th><th>Signature</th></tr>\n"
+    out << "<h2>Assessment</h2>\n<table class=\"record assessment keep\">\n"
+        << "<tr><th>Use case</th><td></td></tr>\n"
+        << "<tr><th>ASIL, SIL or DAL</th><td></td></tr>\n"
+        << "<tr><th>Tool confidence level (TCL, or TQL)</th><td></td></tr>\n"
+        << "<tr><th>Deviations and their rationale</th><td></td></tr>\n</table>\n";
+    out << "<h2>Sign-off</h2>\n<table class=\"record sign keep\">\n"
+        << "<thead><tr><th>Role</th><th>Name</th><th>Date</th><th>Signature</th></tr></thead>\n"
         << "<tr><td>Validated by</td><td></td><td></td><td></td></tr>\n"
         << "<tr><td>Reviewed by</td><td></td><td></td><td></td></tr>\n</table>\n";
     out << "</body>\n</html>\n";

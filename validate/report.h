@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// report.h -- the validation record: what ran, against what, and the
-// verdict on every requirement.
+// report.h -- the validation record: what ran, against what, by whom and
+// where, and the verdict on every requirement from the checks that ran.
 #ifndef MAVRID_VALIDATE_REPORT_H
 #define MAVRID_VALIDATE_REPORT_H
 
@@ -11,44 +11,83 @@
 
 #include "requirements.h"
 
+// A part of a test case that could not be set up here: the requirements
+// it verifies, and why.
+struct LeftOut {
+    std::vector<std::string> requirements;
+    std::string why;
+};
+
 // One test case of the suite as it ended.
 struct TestRecord {
     std::string name;                      // Suite.Case
     std::string result;                    // passed, failed or skipped
-    std::string reason;                    // why skipped, what failed, what was left out
-    std::vector<std::string> requirements; // the IDs it names
+    std::string reason;                    // why skipped, or what failed
+    std::vector<std::string> requirements; // the IDs it verifies whenever it passes
+    std::vector<LeftOut> left_out;
+};
+
+// One piece of evidence on a requirement: a test case as a whole, or a
+// part of one that was left out.
+struct Check {
+    std::string test;
+    std::string result; // passed, failed, left out, or not applicable
+    std::string reason;
 };
 
 struct RequirementResult {
     Requirement requirement;
-    std::vector<TestRecord> tests;
+    std::vector<Check> checks;
     std::string verdict; // passed, failed or not tested
 };
 
 struct Report {
+    // The program validated, and the file it is.
     std::string program; // absolute path
     long long size = -1; // bytes
     std::string sha256;
-    std::string version;   // the banner's first line
+    std::string kind;    // ELF or PE and its machine, or a script
+    std::string version; // the banner's first line
+    // The validator, and the requirements built into it.
     std::string validator; // mavrid-validate and its version
+    std::string validator_path;
+    std::string validator_sha256;
+    std::string hashed_by; // the SHA-256 implementation
+    std::string requirements_version;
+    std::string requirements_sha256;
+    // Who ran it, where and when.
+    std::string user;
+    std::string privileges; // what this run could set up, such as namespaces
     std::string host;
-    std::string date;                  // UTC, ISO 8601
+    std::string temporary_folder;
+    std::string file_system; // of the temporary folder
+    std::string date;        // UTC, ISO 8601
+    int tests_in_suite = 0;
+    int tests_run = 0;
+    std::vector<std::string> ignored;  // what the validator was given and did not use
     std::vector<std::string> coverage; // of the build the program came from, if given
-    std::vector<std::string> faults;   // what makes the record incomplete
+    std::vector<std::string> warnings; // what a reader must know, such as a script's hash
+    std::vector<std::string> faults;   // what makes the record incomplete, or failed
     std::vector<RequirementResult> requirements;
 
-    // How many requirements passed.
     std::size_t requirements_passed() const;
 
-    // Every requirement passed and the record is complete.
-    bool passed() const;
+    // "passed" when every requirement passed and the record is complete;
+    // "failed" when any failed or the record has a fault; "incomplete" when
+    // nothing failed but some requirement could not be tested here.
+    std::string verdict() const;
 };
 
-// Judge each requirement by the tests that name it: failed if any failed,
-// passed if at least one passed and none failed, not tested otherwise.
-// A test that names no requirement, or an unknown one, is a fault.
+// Judge each requirement by its checks: failed if any failed; not tested if
+// a part that verifies it was left out here, or nothing that verifies it
+// ran; passed otherwise.  A test that names no requirement, or an unknown
+// one, is a fault.
 void judge(Report& report, const std::vector<Requirement>& requirements,
            const std::vector<TestRecord>& tests);
+
+// What a check's result says, joined: the reasons a requirement was not
+// tested here.
+std::string reasons_not_tested(const RequirementResult& result);
 
 void write_json(const Report& report, std::ostream& out);
 
