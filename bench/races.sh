@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Race a program against another process that keeps making the output's
 # name into the input, and count the runs that damaged the input.
 #
@@ -37,8 +38,8 @@ cp "$here/../examples/blink.hex" original.hex
 
 # The other process: a tight loop, so that the output's name is the input
 # for as much of each run as it is not.
-race() { # kind
-    python3 - "$1" <<'PY'
+race() { # kind; run in the background, it becomes the Python process
+    exec python3 - "$1" <<'PY'
 import os, sys
 def quietly(call, *args):
     try:
