@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // gen_ihex.cpp -- write a valid Intel HEX workload for the benchmark.
 //
 //   gen_ihex RECORD_LENGTH DATA_BYTES OUTFILE

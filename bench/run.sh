@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Benchmark mavrid on generated Intel HEX workloads and print one table.
 #
 #   bench/run.sh [--against OLD_BUILD] [RUNS]

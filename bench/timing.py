@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Time commands run in turn, round after round, so that a machine that
 # speeds up or slows down meanwhile (a shared or virtual one) affects each
 # command alike; hyperfine runs all the runs of one command, then the next.

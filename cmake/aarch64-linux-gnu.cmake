@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # 64-bit Arm Linux build with Debian's cross compiler
 # (g++-aarch64-linux-gnu); its programs run here under qemu-aarch64.
 set(CMAKE_SYSTEM_NAME Linux)

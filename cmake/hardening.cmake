@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Hardening of the shipped program: Release builds on ELF platforms get a
 # stack protector, stack clash protection, checked C library calls
 # (_FORTIFY_SOURCE), read-only relocations bound at start-up, and a

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # 32-bit x86 Linux build with Debian's cross compiler (g++-i686-linux-gnu),
 # for testing only: it checks every 32-bit integer width and layout of the
 # code, and its programs run here under qemu-i386 on any kernel.

@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Shared by the MinGW-w64 toolchain files, which set MINGW_TRIPLET and
 # CMAKE_SYSTEM_PROCESSOR first.  Builds a self-contained Windows console
 # mavrid.exe: the C and C++ runtimes are linked in, so no DLL but the

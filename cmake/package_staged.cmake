@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Run by cpack on the staged files before it packs them.  They were made
 # under the packager's umask and at the time of the build; in the package
 # the directories are 755 and every time stamp is SOURCE_DATE_EPOCH (which

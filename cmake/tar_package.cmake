@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Run by cpack on the staged files: packs them as one folder in a
 # .tar.gz, in the build folder, that is the same bytes whoever makes it,
 # wherever, under any umask: entries sorted by name, owned by 0, time stamped

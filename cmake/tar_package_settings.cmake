@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # A tarball that cpack stages and tar_package.cmake packs, in the build
 # folder.  The External generator's own metadata (a .json file) goes to a
 # folder of cpack's, so that beside the tarball lies nothing else.

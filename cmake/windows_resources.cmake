@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # What Windows knows of a program of ours: a version resource (the version
 # and licence that Explorer's Properties and software inventories show)
 # and the manifest it runs under (UTF-8 code page, long paths, as invoker);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Run every file of the fuzz corpus through a built mavrid.
 #
 #   fuzz/replay.sh MAVRID [CORPUS_DIR]

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # Fuzz the whole mavrid program with AFL++ for a bounded time.
 #
 #   fuzz/run.sh [SECONDS] [FINDINGS_DIR]

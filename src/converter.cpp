@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // converter.cpp -- the command line, the conversion run and its fatal exit.
 #include "converter.h"
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // converter.h -- the state and the fatal exit shared by the whole run.
 #ifndef MAVRID_CONVERTER_H
 #define MAVRID_CONVERTER_H

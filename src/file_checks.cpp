@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // file_checks.cpp -- the checks that keep a run from harming the user's files.
 //
 // A file is known by its identity, not its name: device and inode number on

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // file_checks.h -- the checks that keep a run from harming the user's files.
 //
 // Each one guards against a single way that a file could be lost or

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // child_process.h -- what the platform's process starter shares with the rest of
 // the harness.
 #ifndef MAVRID_TESTS_CHILD_PROCESS_H

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Command line and files: the banner, the usage error, and the files that
 // cannot be opened or created.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Conversion: how data records become S1 records, the end record becomes
 // the S9 record, and which records are refused.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Hostile input: megabytes of noise, marks, digits and a cut-short record.
 // Each ends with one error line, in bounded time and bounded memory, as
 // does a valid stream of hundreds of thousands of records with its last.

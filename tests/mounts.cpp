@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // mounts.cpp -- file systems and devices set up for one test case.
 #include "mounts.h"
 

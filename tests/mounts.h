@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // mounts.h -- file systems and devices set up for one test case.
 #ifndef MAVRID_TESTS_MOUNTS_H
 #define MAVRID_TESTS_MOUNTS_H

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Writing and output faults: a full disk is reported whether the stream
 // fails at a record or only when it is closed.  Linux's /dev/full stands
 // for a full disk; on Windows, a named pipe whose reader has gone.

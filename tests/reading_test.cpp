@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Reading records: hexadecimal digits in either case, bit 7, what may stand
 // between records, and input that ends too soon.
 #include <gtest/gtest.h>

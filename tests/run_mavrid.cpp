@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // run_mavrid.cpp -- running the mavrid under test as a child process: the
 // program chosen, the sandbox, and the records the tests are built from.
 // Starting the child is the platform's (spawn_posix.cpp, spawn_windows.cpp).

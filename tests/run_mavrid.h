@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // run_mavrid.h -- running the mavrid under test as a child process.
 #ifndef MAVRID_TESTS_RUN_MAVRID_H
 #define MAVRID_TESTS_RUN_MAVRID_H

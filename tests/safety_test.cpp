@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Safety: neither the input nor the console's file is destroyed by naming it
 // as the output, files that only look alike still convert, a directory is
 // not taken for an input, and addresses past FFFF roll over.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // spawn_posix.cpp -- starting the program under test with fork and exec.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // spawn_windows.cpp -- starting the program under test with CreateProcessW,
 // its standard handles on files, and named pipes for the cases that need a
 // pipe or a device that fails every write.

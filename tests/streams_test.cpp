@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // Streams: input from pipes, which cannot seek, and console output that
 // fails or is closed, which must not change the outcome or the files.
 #include <gtest/gtest.h>

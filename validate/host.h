@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // host.h -- what the validation record says of the machine, the user and
 // the files, each found out by this program itself.
 #ifndef MAVRID_VALIDATE_HOST_H

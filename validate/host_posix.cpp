@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // host_posix.cpp -- the machine, the user and the files, on POSIX systems.
 #include "host.h"
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // host_windows.cpp -- the machine, the user and the files, on Windows.
 #include "host.h"
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // mavrid-validate: run the whole test suite against an installed mavrid and
 // write the validation record, mavrid-validation.json and .html, in the
 // current folder.  Exits 0 only when every requirement passed; 1 when any

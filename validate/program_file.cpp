@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // program_file.cpp -- what kind of file the program under validation is.
 #include "program_file.h"
 

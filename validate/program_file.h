@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // program_file.h -- what kind of file the program under validation is.
 #ifndef MAVRID_VALIDATE_PROGRAM_FILE_H
 #define MAVRID_VALIDATE_PROGRAM_FILE_H

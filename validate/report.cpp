@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // report.cpp -- the validation record as JSON and as a page to sign.
 #include "report.h"
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // report.h -- the validation record: what ran, against what, by whom and
 // where, and the verdict on every requirement from the checks that ran.
 #ifndef MAVRID_VALIDATE_REPORT_H

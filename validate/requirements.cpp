@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // requirements.cpp -- the operational requirements, built in.
 #include "requirements.h"
 

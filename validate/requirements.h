@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // requirements.h -- the operational requirements, as doc/requirements.md
 // states them, built into the validation program.
 #ifndef MAVRID_VALIDATE_REQUIREMENTS_H

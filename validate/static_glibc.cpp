@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // static_glibc.cpp -- linked into the static Linux build only.  GoogleTest
 // can stream results to a network socket, which needs getaddrinfo; a
 // static program can resolve host names only with the NSS libraries of the

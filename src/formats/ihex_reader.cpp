@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // ihex_reader.cpp -- taking Intel HEX text apart, one character at a time.
 //
 // Nothing is read ahead and no line is assembled: the record layout is

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // ihex_reader.h -- taking Intel HEX text apart, one character at a time.
 #ifndef MAVRID_FORMATS_IHEX_READER_H
 #define MAVRID_FORMATS_IHEX_READER_H

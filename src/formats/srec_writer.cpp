@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // srec_writer.cpp -- writing Motorola S-record lines.
 //
 // One call to put_srecord writes one whole line, from the "S" to the line

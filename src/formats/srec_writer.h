@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The mavrid authors
 // srec_writer.h -- writing Motorola S-record lines.
 #ifndef MAVRID_FORMATS_SREC_WRITER_H
 #define MAVRID_FORMATS_SREC_WRITER_H
