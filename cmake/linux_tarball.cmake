@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # A static Linux release: one static-pie mavrid that runs on any Linux of
 # its architecture, whatever C library it has or lacks, and a tarball
 # mavrid-<version>-linux-<arch>.tar.gz with one folder holding the
@@ -13,6 +14,12 @@ install(FILES doc/tarball-README.md DESTINATION . RENAME README.md)
 
 # cpack stages the files and GNU tar packs them (tar_package.cmake), since
 # only it sets every entry's owner, order and mode whoever packs it.
+# The SBOM and the notices beside the licence, with how to relink the C
+# library that the program carries.
+set(CPACK_MAVRID_PROGRAMS "mavrid=${PROJECT_BINARY_DIR}/mavrid.map")
+set(CPACK_MAVRID_NOTICES ON)
+set(CPACK_MAVRID_RELINK linux-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake)
 include(cmake/tar_package_settings.cmake)
 set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 set(CPACK_STRIP_FILES ON)

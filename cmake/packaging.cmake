@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # What cmake --install puts in place, and the Debian and RPM packages that
 # cpack makes of the same files: the program, its manual page, and a doc folder
 # with the licence (copyright) and the changelog.
@@ -33,8 +34,15 @@ addresses as one Motorola S-record file: an S0 header, S1 data records of
 at most 30 bytes and an S9 termination record.  For firmware builds and
 device programmers.")
 set(CPACK_STRIP_FILES ON)
-# The staged directories 755 and its time stamps fixed, whoever packs it.
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+# The SBOM beside the copyright file, and the staged directories 755 and
+# their time stamps fixed, whoever packs it.  The program loads the C
+# library; only the C library's and GCC's start files are linked into it,
+# which carry no notice.
+# (Both packages stage their files under usr/.)
+set(CPACK_MAVRID_PROGRAMS "usr/${CMAKE_INSTALL_BINDIR}/mavrid=${PROJECT_BINARY_DIR}/mavrid.map")
+set(CPACK_MAVRID_DOC_DIR usr/${CMAKE_INSTALL_DOCDIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

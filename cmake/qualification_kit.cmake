@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # The qualification kit: mavrid-validate, the requirements it judges, the
 # safety manual and a README on running it, in one folder, packed as
 # mavrid-<version>-qualification-linux-<arch>.tar.gz (a static program)
@@ -12,7 +13,15 @@ endif()
 install(TARGETS mavrid-validate RUNTIME DESTINATION .)
 install(FILES doc/requirements.md doc/safety-manual.md DESTINATION .)
 install(FILES doc/qualification-kit.md DESTINATION . RENAME README.md)
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+# The SBOM and the notices beside the licence: the validator carries
+# GoogleTest, built from its sources, and the C and C++ runtimes (and
+# OpenSSL's libcrypto, on Linux).
+set(CPACK_MAVRID_PROGRAMS
+  "mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}=${PROJECT_BINARY_DIR}/validate/mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}.map")
+set(CPACK_MAVRID_SOURCES_BUILT_IN googletest)
+set(CPACK_MAVRID_NOTICES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
 if(WIN32)
   include(cmake/windows_resources.cmake)
   mavrid_windows_resources(mavrid-validate "Validation of an installed mavrid")
@@ -23,6 +32,7 @@ else()
   target_link_options(mavrid-validate PRIVATE -static LINKER:--wrap=getaddrinfo)
   set(CPACK_STRIP_FILES ON) # the Windows one is linked stripped
   target_sources(mavrid-validate PRIVATE validate/static_glibc.cpp)
+  set(CPACK_MAVRID_RELINK qualification-linux-${CMAKE_SYSTEM_PROCESSOR})
   install(FILES LICENSE DESTINATION .)
   include(cmake/tar_package_settings.cmake)
   set(CPACK_SYSTEM_NAME qualification-linux-${CMAKE_SYSTEM_PROCESSOR})

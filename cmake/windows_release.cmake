@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The mavrid authors
 # mavrid.exe as a Windows release: its version resource and manifest
 # (windows_resources.cmake), and a zip that cpack makes, laid out as
 # Windows tools are: one folder with the program, the licence, the README
@@ -25,6 +26,12 @@ install(FILES doc/zip-README.md DESTINATION . RENAME README.md)
 if(MANDOC)
   install(FILES ${manual_html} doc/mavrid.css DESTINATION .)
 endif()
+
+# The SBOM and the notices (MinGW-w64's runtime and GCC's are linked in)
+# beside the licence.
+set(CPACK_MAVRID_PROGRAMS "mavrid.exe=${PROJECT_BINARY_DIR}/mavrid.exe.map")
+set(CPACK_MAVRID_NOTICES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake)
 
 # CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
 # everything in one folder of that name.
