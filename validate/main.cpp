@@ -319,7 +319,11 @@ int main(int argc, char* argv[])
     // Mounts need root, or a user namespace of this process's own; made
     // once here, so that every test runs with the same rights.
     const std::string mounts = Mounts::unavailable();
+#ifdef _WIN32
+    report.privileges = privileged ? "elevated administrator" : "not elevated";
+#else
     report.privileges = privileged ? "root" : "not root";
+#endif
     report.privileges += !mounts.empty() ? "; no mounts: " + mounts
                          : privileged    ? "; mounts in a mount namespace of its own"
                                          : "; mounts in a user namespace of its own";
