@@ -177,7 +177,7 @@ list(SORT packages_static)
 list(SORT packages_dynamic)
 
 # The licence of each kind of component, as its Debian copyright file
-# declares it for the parts that programs link.
+# declares it for what programs link of it.
 function(licence_of out package)
   if(package MATCHES "^libc6(-dev)?(-[a-z0-9]+-cross)?$")
     set(licence "LGPL-2.1-or-later")

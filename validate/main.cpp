@@ -39,7 +39,7 @@
 #include <unistd.h>
 #endif
 
-// Keeps the outcome, the requirements and the parts left out of every test
+// Keeps the outcome, the requirements and the rows left out of every test
 // case.
 class Recorder : public testing::EmptyTestEventListener {
   public:
