@@ -5,11 +5,11 @@
 // A file is known by its identity, not its name: device and inode number on
 // POSIX (a block device by its device number), volume serial number and
 // file ID on Windows.  Any name, link or redirection of the same file then
-// matches.  The output is opened without
-// being emptied, compared by what is open, and emptied only after that, so
-// the file checked is the file written.  (Status calls on a descriptor
-// already open do not fail in practice; should one fail, the output is
-// refused rather than written unchecked.)
+// matches.  The output is opened without being emptied, compared by what is
+// open, and emptied only after that, so the file checked is the file
+// written.  (Status calls on a descriptor already open do not fail in
+// practice; should one fail, the output is refused rather than written
+// unchecked.)
 #include "file_checks.h"
 
 #include "converter.h"
