@@ -150,8 +150,8 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
         SCOPED_TRACE(call.why);
         // A standard output that Wine inherits from a Unix process has no
         // volume, so its identity cannot be read; it is redirected through
-        // cmd.exe below instead.
-        // Windows has no /dev/stdout, nor block devices as files.
+        // cmd.exe below instead.  Windows has no /dev/stdout, nor block
+        // devices as files.
         if (windows() && call.status != 0
             && (!WINDOWS_HARNESS || call.outfile == "/dev/stdout" || call.outfile == LOOP
                 || call.outfile == NODE || call.infile == LOOP))
