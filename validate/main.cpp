@@ -196,8 +196,7 @@ static int finish(const Report& report, std::ofstream& json, std::ofstream& page
                      "disposable Linux machine or in a container, with loop devices, /dev/full "
                      "and mount namespaces, and keep both records.\n";
     const std::string verdict = report.verdict();
-    std::cout << report.program << " (" << report.version << "): " << report.requirements_passed()
-              << " of " << report.requirements.size() << " requirements passed; "
+    std::cout << report.program << " (" << report.version << "): " << report.tally() << "; "
               << (verdict == "passed"   ? "validation passed"
                   : verdict == "failed" ? "validation FAILED"
                                         : "validation INCOMPLETE, nothing failed")

@@ -16,6 +16,23 @@ std::size_t Report::requirements_passed() const
                       [](const RequirementResult& r) { return r.verdict == "passed"; }));
 }
 
+std::size_t Report::requirements_not_applicable() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(requirements.begin(), requirements.end(),
+                      [](const RequirementResult& r) { return r.verdict == "not applicable"; }));
+}
+
+std::string Report::tally() const
+{
+    const std::size_t not_applicable = requirements_not_applicable();
+    return std::to_string(requirements_passed()) + " of " + std::to_string(requirements.size())
+           + " requirements passed"
+           + (not_applicable == 0
+                  ? ""
+                  : ", " + std::to_string(not_applicable) + " not applicable to the program");
+}
+
 std::string Report::verdict() const
 {
     const bool any_failed =
@@ -23,7 +40,9 @@ std::string Report::verdict() const
                     [](const RequirementResult& r) { return r.verdict == "failed"; });
     if (any_failed || !faults.empty() || requirements.empty())
         return "failed";
-    return requirements_passed() == requirements.size() ? "passed" : "incomplete";
+    return requirements_passed() + requirements_not_applicable() == requirements.size()
+               ? "passed"
+               : "incomplete";
 }
 
 void judge(Report& report, const std::vector<Requirement>& requirements,
@@ -58,9 +77,15 @@ void judge(Report& report, const std::vector<Requirement>& requirements,
             return std::any_of(r.checks.begin(), r.checks.end(),
                                [result](const Check& c) { return c.result == result; });
         };
-        r.verdict = any("failed")                       ? "failed"
-                    : any("left out") || !any("passed") ? "not tested"
-                                                        : "passed";
+        const bool all_not_applicable =
+            !r.checks.empty() && std::all_of(r.checks.begin(), r.checks.end(), [](const Check& c) {
+                return c.result == "not applicable";
+            });
+        r.verdict = any("failed")        ? "failed"
+                    : any("left out")    ? "not tested"
+                    : any("passed")      ? "passed"
+                    : all_not_applicable ? "not applicable"
+                                         : "not tested";
     }
 }
 
@@ -145,6 +170,8 @@ void write_json(const Report& report, std::ostream& out)
     out << "{\n";
     field("  ", "verdict", json_string(report.verdict()));
     field("  ", "requirements_passed", std::to_string(report.requirements_passed()));
+    field("  ", "requirements_not_applicable",
+          std::to_string(report.requirements_not_applicable()));
     field("  ", "requirements_in_all", std::to_string(report.requirements.size()));
     out << "  \"program\": {\n";
     field("    ", "path", json_string(report.program));
@@ -354,8 +381,7 @@ void write_html(const Report& report, std::ostream& out)
            "passed when a check that verifies it ran and passed and none failed or was "
            "left out here.</p>\n";
     out << "<p class=\"outcome\">Outcome: <span class=\"" << outcome << "\">" << outcome
-        << "</span>; " << report.requirements_passed() << " of " << report.requirements.size()
-        << " requirements passed.</p>\n";
+        << "</span>; " << report.tally() << ".</p>\n";
 
     if (!report.faults.empty() || !report.warnings.empty()) {
         out << "<h2>Faults and warnings</h2>\n<ul class=\"keep\">\n";

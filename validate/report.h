@@ -39,7 +39,7 @@ struct Check {
 struct RequirementResult {
     Requirement requirement;
     std::vector<Check> checks;
-    std::string verdict; // passed, failed or not tested
+    std::string verdict; // passed, failed, not tested, or not applicable
 };
 
 struct Report {
@@ -72,16 +72,22 @@ struct Report {
     std::vector<RequirementResult> requirements;
 
     std::size_t requirements_passed() const;
+    std::size_t requirements_not_applicable() const;
+    // "N of M requirements passed", and how many do not apply, if any.
+    std::string tally() const;
 
-    // "passed" when every requirement passed and the record is complete;
+    // "passed" when every requirement passed, or does not apply to the
+    // program, and the record is complete;
     // "failed" when any failed or the record has a fault; "incomplete" when
     // nothing failed but some requirement could not be tested here.
     std::string verdict() const;
 };
 
 // Judge each requirement by its checks: failed if any failed; not tested if
-// a part that verifies it was left out here, or nothing that verifies it
-// ran; passed otherwise.  A test that names no requirement, or an unknown
+// a part that verifies it was left out here; passed if a check of it
+// passed; not applicable if every check of it was a test that does not
+// apply to the program (a Windows program has no block devices); not
+// tested otherwise.  A test that names no requirement, or an unknown
 // one, is a fault.
 void judge(Report& report, const std::vector<Requirement>& requirements,
            const std::vector<TestRecord>& tests);
