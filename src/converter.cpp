@@ -37,13 +37,15 @@ static unsigned load_address; // its address field; then the next chunk's
     std::exit(-1); // a POSIX shell reports 255; exit() still flushes srec_out
 }
 
-// The one error not reported on standard output, since that is the input
-// file and any text written to it would corrupt it: one line on standard
-// error instead, unless that too is the input.
-[[noreturn]] static void refuse_standard_output()
+static constexpr const char* USAGE = "Usage:  mavrid infile outfile";
+
+// An error not reported on standard output, since that is a file of the
+// user's that any text written to it would corrupt: one line on standard
+// error instead, unless standard error is such a file too.
+[[noreturn]] static void error_exit_on_standard_error(const char* message, bool error_is_a_file)
 {
-    if (!standard_stream_is_input(STANDARD_ERROR, ihex_in))
-        std::fputs("Error -- Standard output is the Intel hex file\n", stderr);
+    if (!error_is_a_file)
+        std::fprintf(stderr, "Error -- %s\n", message);
     std::exit(-1);
 }
 
@@ -63,7 +65,8 @@ static void open_input(const char* infile)
     if (ihex_in == nullptr)
         return;
     if (standard_stream_is_input(STANDARD_OUTPUT, ihex_in))
-        refuse_standard_output();
+        error_exit_on_standard_error("Standard output is the Intel hex file",
+                                     standard_stream_is_input(STANDARD_ERROR, ihex_in));
     std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
 }
 
@@ -122,13 +125,18 @@ int main(int argc, char* argv[])
 {
     hold_standard_descriptors();
     ignore_file_size_signal();
+    // Standard output may be a file that a wrong call names: the input,
+    // perhaps, given with the output left out.
     if (argc == 3)
         open_input(argv[1]);
+    else if (standard_stream_is_named(STANDARD_OUTPUT, argv + 1, argc - 1))
+        error_exit_on_standard_error(USAGE,
+                                     standard_stream_is_named(STANDARD_ERROR, argv + 1, argc - 1));
     std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
     std::puts("Converts one Intel HEX file into one Motorola S-record file.");
     std::puts("");
     if (argc != 3)
-        error_exit("Usage:  mavrid infile outfile");
+        error_exit(USAGE);
     if (ihex_in == nullptr)
         error_exit("Could not open Intel hex file");
     open_output(argv[2]);

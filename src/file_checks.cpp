@@ -20,13 +20,22 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <array>
 #include <cstring>
 #else
+#include <climits>
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#endif
 #endif
 
 #ifdef _WIN32
@@ -72,15 +81,51 @@ static bool identity_of(HANDLE file, FileIdentity& identity)
     return true;
 }
 
+// Whether this Windows program runs under Wine, whose ntdll says so.
+static bool under_wine()
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
 // A volume serial number of 0 is no answer: Wine gives it for a file whose
 // name was unlinked or renamed since it was opened, and for every file
-// reached through a drive letter of its own.  The file IDs alone then
-// decide: a refusal that was not needed costs a rerun, a file written over
-// costs the user's data.
+// reached through a drive letter of its own.  Nor is any serial under Wine,
+// which takes it from the drive the file was opened through, so that one
+// file reached through two drives (a hard link in drive_c's tree and in
+// Z:'s, say) has two.  The file IDs alone then decide; under Wine a file ID
+// is the Unix inode number, which does say which file it is.  A refusal
+// that was not needed costs a rerun, a file written over costs the user's
+// data.
 static bool same_file(const FileIdentity& a, const FileIdentity& b)
 {
     return std::memcmp(a.id.Identifier, b.id.Identifier, sizeof a.id.Identifier) == 0
-           && (a.volume == b.volume || a.volume == 0 || b.volume == 0);
+           && (a.volume == b.volume || a.volume == 0 || b.volume == 0 || under_wine());
+}
+
+// A case-insensitive file system in FUSE, as exfat-fuse and fusefat are,
+// gives each spelling of a name its own inode number, which Wine gives as
+// the file ID: in.hex and IN.HEX in one folder look like two files.  So
+// under Wine two files whose paths differ only in letter case are taken for
+// one, as Windows itself names one file.
+static std::array<std::array<WCHAR, 32768>, 2> final_paths; // the longest a path can be
+
+static bool case_variants(HANDLE a, HANDLE b)
+{
+    if (!under_wine())
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        const auto size = static_cast<DWORD>(final_paths[i].size());
+        const DWORD length = GetFinalPathNameByHandleW(i == 0 ? a : b, final_paths[i].data(), size,
+                                                       FILE_NAME_NORMALIZED);
+        if (length == 0 || length >= size)
+            return false; // as a standard stream inherited from a Unix process: the IDs decide
+    }
+    return CompareStringOrdinal(final_paths[0].data(), -1, final_paths[1].data(), -1, TRUE)
+           == CSTR_EQUAL;
 }
 
 // Only disk files have an identity to compare: a device such as NUL, the
@@ -99,7 +144,31 @@ bool standard_stream_is_input(StandardStream stream, std::FILE* input)
     FileIdentity console_id;
     FileIdentity in_id;
     return is_disk_file(console) && is_disk_file(in) && identity_of(console, console_id)
-           && identity_of(in, in_id) && same_file(console_id, in_id);
+           && identity_of(in, in_id)
+           && (same_file(console_id, in_id) || case_variants(console, in));
+}
+
+bool standard_stream_is_named(StandardStream stream, char* const names[], int count)
+{
+    HANDLE console = GetStdHandle(stream == STANDARD_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    FileIdentity console_id;
+    if (!is_disk_file(console) || !identity_of(console, console_id))
+        return false;
+    for (int i = 0; i < count; ++i) {
+        // Opened for no access at all, only to be identified; a folder too.
+        HANDLE named =
+            CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (named == INVALID_HANDLE_VALUE)
+            continue;
+        FileIdentity named_id;
+        const bool same = identity_of(named, named_id)
+                          && (same_file(console_id, named_id) || case_variants(console, named));
+        CloseHandle(named);
+        if (same)
+            return true;
+    }
+    return false;
 }
 
 // A standard output whose identity cannot be read is left out, as above.
@@ -117,10 +186,12 @@ std::FILE* create_output(const char* path, std::FILE* input)
     HANDLE in = handle_of(_fileno(input));
     if (!identity_of(out, out_id))
         return nullptr;
-    if (is_disk_file(in) && (!identity_of(in, in_id) || same_file(out_id, in_id)))
+    if (is_disk_file(in)
+        && (!identity_of(in, in_id) || same_file(out_id, in_id) || case_variants(out, in)))
         return nullptr;
     HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (is_disk_file(console) && identity_of(console, console_id) && same_file(out_id, console_id))
+    if (is_disk_file(console) && identity_of(console, console_id)
+        && (same_file(out_id, console_id) || case_variants(out, console)))
         return nullptr;
     if (_chsize(fd, 0) != 0)
         return nullptr;
@@ -164,7 +235,7 @@ bool is_directory(std::FILE* stream)
 
 // Two device nodes of one block device have inodes of their own: the
 // device number says which device they are.
-static bool same_file(const struct stat& a, const struct stat& b)
+static bool same_identity(const struct stat& a, const struct stat& b)
 {
     if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode))
         return a.st_rdev == b.st_rdev;
@@ -179,40 +250,173 @@ static bool is_a_file(const struct stat& st)
     return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
 }
 
+// An open file as the checks see it: some of them need more than its
+// status, and ask the open file itself.
+struct OpenFile {
+    int fd;
+    struct stat st;
+};
+
+#ifdef __linux__
+// Whether writing one of the two files changes the other's bytes through a
+// loop device: device is a loop device whose backing file is file, or file
+// lives on a file system that a loop device over device holds.  A loop
+// device says which file backs it; the kernel names the backing file of a
+// file system's loop device in /sys, by path.
+static bool loop_backed(const OpenFile& device, const OpenFile& file)
+{
+    // Left zero, which is no file's identity, when the device is no loop
+    // device or has no backing file.
+    loop_info64 loop{};
+    if (S_ISBLK(device.st.st_mode)) {
+        ioctl(device.fd, LOOP_GET_STATUS64, &loop);
+        if (loop.lo_device == file.st.st_dev && loop.lo_inode == file.st.st_ino)
+            return true;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "/sys/dev/block/%u:%u/loop/backing_file",
+                  major(file.st.st_dev), minor(file.st.st_dev));
+    std::FILE* sysfs = std::fopen(name, "r");
+    if (sysfs == nullptr)
+        return false;
+    // Left empty, and then no file is found by it, when the read fails.
+    char backing[PATH_MAX + 2];
+    backing[std::fread(backing, 1, sizeof backing - 1, sysfs)] = '\0';
+    std::fclose(sysfs);
+    backing[std::strcspn(backing, "\n")] = '\0';
+    struct stat st {};
+    stat(backing, &st);
+    return same_identity(st, device.st);
+}
+
+static char ascii_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A case-insensitive file system in FUSE, as exfat-fuse and fusefat are,
+// gives each spelling of a name a node and an inode number of its own, so
+// in.hex and IN.HEX in one folder look like two files.  Two files of one
+// FUSE mount whose paths differ only in letter case are taken for one.
+static bool case_variants(const OpenFile& a, const OpenFile& b)
+{
+    constexpr long FUSE_SUPER_MAGIC = 0x65735546;
+    if (a.st.st_dev != b.st.st_dev)
+        return false;
+    struct statfs file_system {}; // left zero, no FUSE, if fstatfs fails
+    fstatfs(a.fd, &file_system);
+    if (file_system.f_type != FUSE_SUPER_MAGIC)
+        return false;
+    char path[2][PATH_MAX + 1];
+    for (int i = 0; i < 2; ++i) {
+        char link[32];
+        std::snprintf(link, sizeof link, "/proc/self/fd/%d", i == 0 ? a.fd : b.fd);
+        const ssize_t length = readlink(link, path[i], PATH_MAX);
+        // GCOVR_EXCL_START: reading /proc/self/fd fails only where /proc is not mounted
+        if (length < 0)
+            return true; // unknown counts as the same file
+        // GCOVR_EXCL_STOP
+        path[i][length] = '\0';
+    }
+    for (int i = 0; ascii_lower(path[0][i]) == ascii_lower(path[1][i]); ++i)
+        if (path[0][i] == '\0')
+            return true;
+    return false;
+}
+#else
+static bool loop_backed(const OpenFile& /*device*/, const OpenFile& /*file*/)
+{
+    return false;
+}
+
+static bool case_variants(const OpenFile& /*a*/, const OpenFile& /*b*/)
+{
+    return false;
+}
+#endif
+
+// Whether writing through one of the two open files could change what the
+// other holds.
+static bool same_file(const OpenFile& a, const OpenFile& b)
+{
+    return same_identity(a.st, b.st) || loop_backed(a, b) || loop_backed(b, a)
+           || case_variants(a, b);
+}
+
 // Unknown counts as the input: nothing is written to a stream that may be.
 bool standard_stream_is_input(StandardStream stream, std::FILE* input)
 {
-    struct stat console {};
-    struct stat in {};
+    OpenFile console{stream, {}};
+    OpenFile in{fileno(input), {}};
     // GCOVR_EXCL_START: fstat does not fail on open descriptors in practice
-    if (fstat(stream, &console) != 0 || fstat(fileno(input), &in) != 0)
+    if (fstat(console.fd, &console.st) != 0 || fstat(in.fd, &in.st) != 0)
         return true;
     // GCOVR_EXCL_STOP
-    return is_a_file(console) && same_file(console, in);
+    return is_a_file(console.st) && same_file(console, in);
 }
+
+bool standard_stream_is_named(StandardStream stream, char* const names[], int count)
+{
+    struct stat console {};
+    // GCOVR_EXCL_START: fstat does not fail on open descriptors in practice
+    if (fstat(stream, &console) != 0)
+        return true;
+    // GCOVR_EXCL_STOP
+    if (!is_a_file(console))
+        return false;
+    for (int i = 0; i < count; ++i) {
+        struct stat named {};
+        if (stat(names[i], &named) == 0 && same_identity(console, named))
+            return true;
+    }
+    return false;
+}
+
+#ifdef __linux__
+// A block device that a mounted file system, swap or the device mapper
+// holds is a disk in use: opened exclusively, as mkfs opens one, it is
+// busy (EBUSY) and refused rather than written over.  It is opened again
+// through what is open, so the device claimed is the device checked.
+static int claim_block_device(int fd)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+    const int claimed = open(name, O_WRONLY | O_EXCL);
+    close(fd);
+    return claimed;
+}
+#else
+static int claim_block_device(int fd)
+{
+    return fd;
+}
+#endif
 
 // On nullptr the run ends at once, which closes the descriptor.
 std::FILE* create_output(const char* path, std::FILE* input)
 {
-    int fd = open(path, O_WRONLY | O_CREAT, 0666);
-    if (fd == -1)
+    OpenFile out{open(path, O_WRONLY | O_CREAT, 0666), {}};
+    if (out.fd == -1)
         return nullptr;
-    struct stat out {};
-    struct stat in {};
-    struct stat console {};
+    OpenFile in{fileno(input), {}};
+    OpenFile console{STDOUT_FILENO, {}};
     // GCOVR_EXCL_START: fstat does not fail on open descriptors in practice
-    if (fstat(fd, &out) != 0 || fstat(fileno(input), &in) != 0
-        || fstat(STDOUT_FILENO, &console) != 0)
+    if (fstat(out.fd, &out.st) != 0 || fstat(in.fd, &in.st) != 0
+        || fstat(console.fd, &console.st) != 0)
         return nullptr;
     // GCOVR_EXCL_STOP
-    if (same_file(out, in) || (is_a_file(console) && same_file(out, console)))
+    if (same_file(out, in) || (is_a_file(console.st) && same_file(out, console)))
         return nullptr;
-    if (!S_ISREG(out.st_mode))
-        return fdopen(fd, "w");
+    if (S_ISBLK(out.st.st_mode)) {
+        out.fd = claim_block_device(out.fd);
+        return out.fd == -1 ? nullptr : fdopen(out.fd, "w");
+    }
+    if (!S_ISREG(out.st.st_mode))
+        return fdopen(out.fd, "w");
     // GCOVR_EXCL_START: emptying a regular file open for writing does not fail in practice
-    if (ftruncate(fd, 0) != 0)
+    if (ftruncate(out.fd, 0) != 0)
         return nullptr;
     // GCOVR_EXCL_STOP
-    return fdopen(fd, "w");
+    return fdopen(out.fd, "w");
 }
 #endif

@@ -10,11 +10,13 @@
 //     signal, its output cut short and no error reported;
 //   - is_directory: a directory taken for an input, found only at its first
 //     read, after the output has been emptied;
-//   - standard_stream_is_input: console text written into the input,
+//   - standard_stream_is_input, standard_stream_is_named: console text
+//     written into the input, or into a file that a wrong call names,
 //     because standard output was redirected to it;
-//   - create_output: the input emptied because outfile names it, or
-//     S-records and console text written over each other because outfile
-//     names the file that standard output writes to.
+//   - create_output: the input emptied because outfile names it or the
+//     device or file its bytes are kept in, S-records and console text
+//     written over each other because outfile names the file that
+//     standard output writes to, or a disk in use written over.
 #ifndef MAVRID_FILE_CHECKS_H
 #define MAVRID_FILE_CHECKS_H
 
@@ -38,12 +40,18 @@ enum StandardStream { STANDARD_OUTPUT = 1, STANDARD_ERROR = 2 };
 // open as input, whatever mode it was opened in.
 bool standard_stream_is_input(StandardStream stream, std::FILE* input);
 
+// Whether the standard stream writes to the regular file or block device
+// that one of the count names is, whatever mode it was opened in.
+bool standard_stream_is_named(StandardStream stream, char* const names[], int count);
+
 // Open path as a text stream for writing and only then empty it, unless
 // what was opened is the file open as input, or the file or block device
-// that standard output writes to.  The check is made on the open file, so
-// no rename or link made meanwhile can change what is written.  Returns
-// nullptr when path cannot be opened, is refused, or its identity cannot
-// be read; the caller then ends the run.
+// that standard output writes to; nor a loop device that one of those is
+// kept in or keeps one of them, two spellings of one name on a
+// case-insensitive FUSE file system, or a block device in use.  The checks
+// are made on the open file, so no rename or link made meanwhile can
+// change what is written.  Returns nullptr when path cannot be opened, is
+// refused, or its identity cannot be read; the caller then ends the run.
 std::FILE* create_output(const char* path, std::FILE* input);
 
 #endif // MAVRID_FILE_CHECKS_H

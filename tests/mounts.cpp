@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 #ifdef __linux__
@@ -97,6 +99,29 @@ void Mounts::read_only(const std::string& dir)
     ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0);
 }
 
+bool Mounts::device(const std::string& device, const char* type, const std::string& dir,
+                    std::string& why)
+{
+    std::error_code exists;
+    std::filesystem::create_directory(dir, exists);
+    if (mount(device.c_str(), dir.c_str(), type, MS_RDONLY, nullptr) != 0) {
+        why = std::string("no ") + type + " file system mounted: " + std::strerror(errno);
+        return false;
+    }
+    dirs_.push_back(dir);
+    return true;
+}
+
+bool Mounts::fuse(const std::vector<std::string>& command, const std::string& dir, std::string& why)
+{
+    std::error_code exists;
+    std::filesystem::create_directory(dir, exists);
+    if (!run_tool(command, why))
+        return false;
+    dirs_.push_back(dir);
+    return true;
+}
+
 LoopDevice::LoopDevice(const std::string& backing)
 {
     int control = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
@@ -139,6 +164,63 @@ bool LoopDevice::second_node(const std::string& node)
     }
     return true;
 }
+
+bool run_tool(const std::vector<std::string>& words, std::string& why)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 2; ++fd)
+            dup2(null, fd);
+        const char* path = std::getenv("PATH");
+        setenv(
+            "PATH",
+            (std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin:/usr/bin:/bin").c_str(),
+            1);
+        std::vector<std::string> args = words;
+        std::vector<char*> argv;
+        for (std::string& word : args)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        why = words[0] + ": could not be started";
+        return false;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    why = WIFEXITED(status) && WEXITSTATUS(status) == 127
+              ? words[0] + ": not found"
+              : words[0] + " failed (status " + std::to_string(status) + ")";
+    return false;
+}
+
+// 1 MiB of exFAT, the least mkfs.exfat makes with 4 KiB alignment.
+static std::string exfat_image(const std::string& image, std::string& why)
+{
+    std::ofstream(image, std::ios::binary) << std::string(1 << 20, '\0');
+    run_tool({"mkfs.exfat", "-b", "4K", image}, why);
+    return image;
+}
+
+CaseInsensitiveFolder::CaseInsensitiveFolder(const std::string& image, const std::string& dir)
+    : loop_(exfat_image(image, why_))
+{
+    if (!why_.empty())
+        return;
+    if (loop_.path().empty()) {
+        why_ = loop_.why();
+        return;
+    }
+    if (*Mounts::unavailable() != '\0') {
+        why_ = Mounts::unavailable();
+        return;
+    }
+    mounts_.fuse({"mount.exfat-fuse", "-o", "direct_io", loop_.path(), dir}, dir, why_);
+}
 #else
 const char* Mounts::unavailable()
 {
@@ -148,6 +230,27 @@ const char* Mounts::unavailable()
 Mounts::~Mounts() = default;
 void Mounts::tmpfs(const std::string&) {}
 void Mounts::read_only(const std::string&) {}
+bool Mounts::device(const std::string&, const char*, const std::string&, std::string& why)
+{
+    why = "block devices are Linux's";
+    return false;
+}
+bool Mounts::fuse(const std::vector<std::string>&, const std::string&, std::string& why)
+{
+    why = "FUSE file systems are Linux's";
+    return false;
+}
+
+bool run_tool(const std::vector<std::string>& words, std::string& why)
+{
+    why = words[0] + ": the harness runs no tools here";
+    return false;
+}
+
+CaseInsensitiveFolder::CaseInsensitiveFolder(const std::string&, const std::string&)
+    : why_("FUSE file systems are Linux's"), loop_("")
+{
+}
 
 LoopDevice::LoopDevice(const std::string&) : why_("loop devices are Linux-only") {}
 LoopDevice::~LoopDevice() = default;
@@ -221,5 +324,75 @@ DriveLetter::~DriveLetter()
 {
     if (!link_.empty())
         unlink(link_.c_str());
+}
+#endif
+
+#ifdef _WIN32
+// A hard link in Z:\tmp, the Unix /tmp, outside the prefix's drive C:,
+// where the harness's own folders are.
+OtherWineDrive::OtherWineDrive(const std::string& file)
+{
+    if (!under_wine()) {
+        why_ = "not under Wine, whose drives these are";
+        return;
+    }
+    if (file.size() > 1 && (file[0] == 'Z' || file[0] == 'z') && file[1] == ':') {
+        why_ = "the file is on drive Z: already";
+        return;
+    }
+    static int made = 0;
+    const std::string folder = "Z:\\tmp\\mavrid-test-" + std::to_string(GetCurrentProcessId()) + "-"
+                               + std::to_string(made++);
+    const std::u8string leaf = as_path(file).filename().u8string();
+    const std::string name = folder + "\\" + std::string(leaf.begin(), leaf.end());
+    if (CreateDirectoryW(wide(folder).c_str(), nullptr) == 0) {
+        why_ = "no folder " + folder + " (error " + std::to_string(GetLastError()) + ")";
+        return;
+    }
+    folder_ = folder;
+    if (CreateHardLinkW(wide(name).c_str(), wide(file).c_str(), nullptr) == 0) {
+        why_ = "no hard link in " + folder + " (error " + std::to_string(GetLastError()) + ")";
+        return;
+    }
+    name_ = name;
+}
+
+OtherWineDrive::~OtherWineDrive()
+{
+    std::error_code ignored;
+    if (!folder_.empty())
+        std::filesystem::remove_all(as_path(folder_), ignored);
+}
+#else
+OtherWineDrive::OtherWineDrive(const std::string& file)
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    const char* home = std::getenv("HOME");
+    if ((prefix == nullptr || *prefix == '\0') && home == nullptr) {
+        why_ = "no Wine prefix: neither WINEPREFIX nor HOME is set";
+        return;
+    }
+    const std::string folder =
+        "mavrid-test-" + std::to_string(getpid()) + "-" + std::to_string(std::rand());
+    folder_ =
+        (prefix != nullptr && *prefix != '\0' ? std::string(prefix) : std::string(home) + "/.wine")
+        + "/drive_c/" + folder;
+    const std::string leaf = std::filesystem::path(file).filename().string();
+    std::error_code failed;
+    std::filesystem::create_directory(folder_, failed);
+    if (!failed)
+        std::filesystem::create_hard_link(file, folder_ + "/" + leaf, failed);
+    if (failed) {
+        why_ = "no hard link in drive C:'s tree (" + folder_ + "): " + failed.message();
+        return;
+    }
+    name_ = "C:\\" + folder + "\\" + leaf;
+}
+
+OtherWineDrive::~OtherWineDrive()
+{
+    std::error_code ignored;
+    if (!folder_.empty())
+        std::filesystem::remove_all(folder_, ignored);
 }
 #endif

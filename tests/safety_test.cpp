@@ -24,13 +24,38 @@ static const std::string REFUSED = BANNER + "Error -- Could not create S-record 
 static const std::string LOOP = "<loop device>";
 static const std::string NODE = "<second node of the loop device>";
 static const std::string DRIVE = "<second drive letter>";
+// And for in.hex and IN.HEX in a folder where names are case-insensitive
+// (a FUSE file system on Linux, any folder on Windows), and for a hard
+// link to in.hex in another of Wine's drive trees.
+static const std::string CASE_INPUT = "<in.hex where names are case-insensitive>";
+static const std::string CASE_VARIANT = "<IN.HEX there>";
+static const std::string OTHER_DRIVE = "<a hard link in another of Wine's drives>";
+
+// Where in.hex and IN.HEX are one file: the sandbox on Windows, or a FUSE
+// file system that box sets up (or why it could not) on Linux.
+struct CaseFolder {
+    std::optional<CaseInsensitiveFolder> fuse;
+    std::string input = "in.hex";
+    std::string variant = "IN.HEX";
+    std::string why;
+
+    explicit CaseFolder(const Sandbox& box)
+    {
+        if (!windows()) {
+            fuse.emplace(box.path("fuse.img"), box.path("fuse"));
+            why = fuse->why();
+            input = "fuse/in.hex";
+            variant = "fuse/IN.HEX";
+        }
+    }
+};
 
 // What disk.img, behind the loop device, holds: the input, then zeros.
 static const std::string DISK = INPUT + std::string(65536 - INPUT.size(), '\0');
 
 TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
 {
-    verifies("REQ-007 REQ-050 REQ-051");
+    verifies("REQ-007 REQ-050 REQ-051 REQ-058");
     // A link to its own folder: through it, in.hex has names of any length.
     const std::string here(200, 'h');
     const std::string long_name = here + "/" + here + "/in.hex";
@@ -51,7 +76,11 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         {"standard input redirected from it", {"/dev/stdin", "in.hex"}, "in.hex"},
         {"a path longer than Windows' 260 characters", {long_name, long_name}, "", true},
         {"a hard link reached through a second drive letter", {"in.hex", DRIVE}, ""},
+        {"a hard link in another of Wine's drive trees", {"in.hex", OTHER_DRIVE}, ""},
         {"a block device and a second node of it", {LOOP, NODE}, ""},
+        {"its name in other letter case, where names are case-insensitive",
+         {CASE_INPUT, CASE_VARIANT},
+         ""},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -59,7 +88,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         // reaches the Wine server's own standard input instead), nor block
         // devices as files; drive letters are Windows' alone.
         if (windows() ? call.args[0] == "/dev/stdin" || call.args[0] == LOOP
-                      : call.args[1] == DRIVE)
+                      : call.args[1] == DRIVE || call.args[1] == OTHER_DRIVE)
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
@@ -91,6 +120,25 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
             }
             args[1] = drive->letter() + "\\in.hex";
         }
+        std::optional<OtherWineDrive> other_drive;
+        if (args[1] == OTHER_DRIVE) {
+            other_drive.emplace(box.path("in.hex"));
+            if (other_drive->name().empty()) {
+                left_out("REQ-051", std::string(call.why) + ": " + other_drive->why());
+                continue;
+            }
+            args[1] = other_drive->name();
+        }
+        std::optional<CaseFolder> folder;
+        if (args[0] == CASE_INPUT) {
+            folder.emplace(box);
+            if (!folder->why.empty()) {
+                left_out("REQ-058", std::string(call.why) + ": " + folder->why);
+                continue;
+            }
+            box.write(folder->input, INPUT);
+            args = {folder->input, folder->variant};
+        }
         std::optional<LoopDevice> loop;
         if (args[0] == LOOP) {
             loop.emplace(box.path("disk.img"));
@@ -105,6 +153,84 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         EXPECT_EQ(run.console, REFUSED);
         EXPECT_EQ(box.read("in.hex"), INPUT);
         EXPECT_TRUE(box.read("disk.img") == DISK);
+        if (folder) {
+            EXPECT_EQ(box.read(folder->input), INPUT);
+        }
+    }
+}
+
+// A loop device keeps its bytes in its backing file, and a file system
+// keeps its files on its device, so writing the one writes the other; a
+// block device that something holds is a disk in use.  Each is refused as
+// the output, and neither the input nor the device changes; a device that
+// nothing holds is written.  The device is read back through itself, so
+// that what its cache holds is seen.
+TEST(Safety, BlockDevicesInUseOrBackingTheInputAreRefused)
+{
+    verifies("REQ-050 REQ-057");
+    if (windows())
+        GTEST_SKIP() << "Windows has no block devices";
+    struct Call {
+        const char* why;
+        std::string infile, outfile;
+        bool file_system; // disk.img holds a file system with in.hex, mounted on mnt
+        bool refused = true;
+    };
+    const Call calls[] = {
+        {"a loop device over the input", "disk.img", LOOP, false},
+        {"a loop device as the input, its backing file as the output", LOOP, "disk.img", false},
+        {"the loop device that holds the input's file system", "mnt/in.hex", LOOP, true},
+        {"the backing file of the loop device that holds the input's file system", "mnt/in.hex",
+         "disk.img", true},
+        {"a loop device that nothing holds, over a file of its own", "in.hex", LOOP, false, false},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.why);
+        Sandbox box;
+        box.write("in.hex", INPUT);
+        std::string why;
+        if (call.file_system) {
+            std::filesystem::create_directory(box.file("files"));
+            box.write("files/in.hex", INPUT);
+            box.write("disk.img", std::string(256 * 1024, '\0'));
+            if (!run_tool({"mkfs.ext4", "-q", "-d", box.path("files"), box.path("disk.img")},
+                          why)) {
+                left_out("REQ-057", std::string(call.why) + ": " + why);
+                continue;
+            }
+        } else {
+            box.write("disk.img", call.refused ? DISK : std::string(65536, '\0'));
+        }
+        LoopDevice loop(box.path("disk.img"));
+        Mounts mounts;
+        if (loop.path().empty()) {
+            left_out("REQ-057", std::string(call.why) + ": " + loop.why());
+            continue;
+        }
+        if (call.file_system
+            && (*Mounts::unavailable() != '\0'
+                    ? (why = Mounts::unavailable(), true)
+                    : !mounts.device(loop.path(), "ext4", box.path("mnt"), why))) {
+            left_out("REQ-057", std::string(call.why) + ": " + why);
+            continue;
+        }
+        const std::string image = box.read("disk.img");
+        auto named = [&loop](const std::string& name) { return name == LOOP ? loop.path() : name; };
+        Outcome run = box.run({named(call.infile), named(call.outfile)}, "");
+        if (!call.refused) {
+            const std::string converted = S0_LINE + "S106003002337A1A\nS9030000FC\n";
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+            EXPECT_TRUE(box.read(loop.path()) == converted + image.substr(converted.size()));
+            continue;
+        }
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, REFUSED);
+        EXPECT_TRUE(box.read("disk.img") == image);
+        EXPECT_TRUE(box.read(loop.path()) == image);
+        if (call.file_system) {
+            EXPECT_EQ(box.read("mnt/in.hex"), INPUT);
+        }
     }
 }
 
@@ -117,7 +243,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
 // of the run goes to standard error.
 TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
 {
-    verifies("REQ-052 REQ-053 REQ-056");
+    verifies("REQ-052 REQ-053 REQ-056 REQ-058");
     const std::string ON_INPUT = "Error -- Standard output is the Intel hex file\n";
     struct Call {
         const char* why;
@@ -145,6 +271,8 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
          "in.hex", 255, INPUT, "", WITH_ERRORS + READ_WRITE},
         {"standard output on a second node of the input's block device", "REQ-056", LOOP, "out.s19",
          NODE, 255, INPUT, ON_INPUT, READ_WRITE},
+        {"standard output appended to the input's name in other letter case", "REQ-058", CASE_INPUT,
+         "out.s19", CASE_VARIANT, 255, INPUT, ON_INPUT, APPENDED},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -167,8 +295,21 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
                 continue;
             }
         }
-        auto named = [&loop](const std::string& name) {
-            return name == LOOP ? loop->path() : name == NODE ? "node" : name;
+        std::optional<CaseFolder> folder;
+        if (call.infile == CASE_INPUT) {
+            folder.emplace(box);
+            if (!folder->why.empty()) {
+                left_out(call.requirement, std::string(call.why) + ": " + folder->why);
+                continue;
+            }
+            box.write(folder->input, INPUT);
+        }
+        auto named = [&loop, &folder](const std::string& name) {
+            return name == LOOP           ? loop->path()
+                   : name == NODE         ? "node"
+                   : name == CASE_INPUT   ? folder->input
+                   : name == CASE_VARIANT ? folder->variant
+                                          : name;
         };
         const std::string console = named(call.stdout_path);
         Outcome run =
@@ -181,7 +322,7 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
             call.opening.empty() ? box.read_text(console) : box.read(console);
         console_file.erase(console_file.find_last_not_of('\0') + 1); // a device's unwritten rest
         EXPECT_EQ(console_file, call.console_file);
-        EXPECT_EQ(box.read("in.hex"), INPUT);
+        EXPECT_EQ(box.read(call.infile == CASE_INPUT ? folder->input : "in.hex"), INPUT);
         if (call.infile == LOOP) {
             EXPECT_TRUE(box.read("disk.img") == DISK);
         }
@@ -217,11 +358,13 @@ TEST(Safety, DistinctFilesConvert)
     enum Setup {
         COPY,
         NAMES_OUTSIDE_THE_ANSI_CODE_PAGE,
+        ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE,
         READ_ONLY_INPUT,
         SAME_INODE_ON_ANOTHER_FILE_SYSTEM
     };
-    for (Setup setup : {COPY, NAMES_OUTSIDE_THE_ANSI_CODE_PAGE, READ_ONLY_INPUT,
-                        SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
+    for (Setup setup :
+         {COPY, NAMES_OUTSIDE_THE_ANSI_CODE_PAGE, ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE,
+          READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
         SCOPED_TRACE(setup);
         // Wine opens files in its server, which runs outside this test's
         // mount namespace and so sees none of its mounts.
@@ -231,9 +374,19 @@ TEST(Safety, DistinctFilesConvert)
         }
         Sandbox box;
         Mounts mounts;
+        std::optional<CaseFolder> folder;
         std::string in = "in.hex";
         std::string out = "out.s19";
-        if (setup == COPY) {
+        if (setup == ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE) {
+            folder.emplace(box);
+            if (!folder->why.empty()) {
+                left_out("REQ-054", "a case-insensitive folder: " + folder->why);
+                continue;
+            }
+            in = folder->input;
+            out = in.substr(0, in.size() - 6) + "in.s19"; // as long as in.hex, and as alike
+            box.write(in, INPUT);
+        } else if (setup == COPY) {
             out = "copy.hex";
             box.write(in, INPUT);
             box.write(out, INPUT);
