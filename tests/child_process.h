@@ -5,6 +5,7 @@
 #ifndef MAVRID_TESTS_CHILD_PROCESS_H
 #define MAVRID_TESTS_CHILD_PROCESS_H
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,18 @@ const std::vector<std::string>& launcher();
 
 // The whole of a file's bytes, empty when it cannot be read.
 std::string read_file(const std::string& file);
+
+// The environment that choose_environment chose, or nullptr for the
+// harness's own.
+const std::vector<std::string>* chosen_environment();
+
+// Record that a run left processes running (what says which, and that they
+// were ended): a failure of the test, or a property for the validator.
+void report_left_behind(const std::string& what);
+
+// The deadline of the next run, and what each run's start and end say of
+// how long runs take.
+std::chrono::milliseconds run_deadline();
+void run_ended(std::chrono::milliseconds took, bool killed);
 
 #endif // MAVRID_TESTS_CHILD_PROCESS_H

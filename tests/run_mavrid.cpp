@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -39,6 +40,45 @@ const std::string& program()
 void select_program(const std::string& path)
 {
     selected_program() = path;
+}
+
+static std::optional<std::vector<std::string>>& environment_chosen()
+{
+    static std::optional<std::vector<std::string>> variables;
+    return variables;
+}
+
+void choose_environment(const std::vector<std::string>& variables)
+{
+    environment_chosen() = variables;
+}
+
+const std::vector<std::string>* chosen_environment()
+{
+    const auto& chosen = environment_chosen();
+    return chosen ? &*chosen : nullptr;
+}
+
+// A run's normal time is its longest that ended by itself; a program that
+// has hung once gets four times that, at least half a second, from then on.
+static std::chrono::milliseconds longest_run{0};
+static bool any_run_killed = false;
+
+std::chrono::milliseconds run_deadline()
+{
+    using std::chrono::milliseconds;
+    const milliseconds full = std::chrono::seconds(RUN_DEADLINE_S);
+    if (!any_run_killed)
+        return full;
+    return std::clamp(4 * longest_run, milliseconds(500), full);
+}
+
+void run_ended(std::chrono::milliseconds took, bool killed)
+{
+    if (killed)
+        any_run_killed = true;
+    else
+        longest_run = std::max(longest_run, took);
 }
 
 bool windows()
@@ -75,6 +115,31 @@ bool data_limited(std::string& why_not)
 void verifies(const char* requirements)
 {
     testing::Test::RecordProperty("requirements", requirements);
+}
+
+static bool left_behind_judged_apart = false;
+
+void judge_left_behind_apart()
+{
+    left_behind_judged_apart = true;
+}
+
+void report_left_behind(const std::string& what)
+{
+    static const testing::TestInfo* test = nullptr;
+    static std::string all;
+    const testing::TestInfo* now = testing::UnitTest::GetInstance()->current_test_info();
+    if (now != test) {
+        test = now;
+        all.clear();
+    }
+    all += (all.empty() ? "" : "; ") + what;
+    if (now != nullptr)
+        testing::Test::RecordProperty("left_behind", all);
+    if (!left_behind_judged_apart || now == nullptr)
+        ADD_FAILURE() << what;
+    else
+        std::printf("%s\n", what.c_str());
 }
 
 // One line per part left out: its requirements, a tab and why.

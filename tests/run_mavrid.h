@@ -21,7 +21,8 @@ struct Outcome {
     std::string errors;  // everything written to standard error
     std::string output;  // the output file's bytes, if it exists
     bool output_exists = false;
-    bool killed = false; // still running at RUN_DEADLINE_S, and stopped
+    bool killed = false; // still running at its deadline, and stopped
+    int left_behind = 0; // processes it left running when it ended, which were stopped
 };
 
 // The program under test is chosen when the tests run, so that one build
@@ -33,6 +34,11 @@ struct Outcome {
 //                         rules out the memory bound
 const std::string& program();
 void select_program(const std::string& path);
+
+// Every later run gets exactly these variables (NAME=value), rather than
+// the harness's own environment; the program must then be named by an
+// absolute path.
+void choose_environment(const std::vector<std::string>& variables);
 
 // A program whose name ends in .exe is a Windows build, whose console and
 // output lines end in CR LF.
@@ -73,6 +79,14 @@ inline const std::string NULL_DEVICE = WINDOWS_HARNESS ? "NUL" : "/dev/null";
 // verifies nothing.
 void verifies(const char* requirements);
 
+// Every run is checked for the processes it leaves running, so every test
+// that is not skipped verifies this requirement as well, by its runs
+// alone: a run that leaves one records the property "left_behind" in its
+// test (saying what was left) and, unless the validator judges that
+// property itself (judge_left_behind_apart), fails the test.
+inline constexpr const char* EVERY_RUN_VERIFIES = "REQ-047";
+void judge_left_behind_apart();
+
 // Record that a part of the current test (a row of its table, say) could
 // not be set up here, and why; the test goes on with the rest.  Those of
 // the requirements named that this part verifies count as not tested here,
@@ -111,8 +125,11 @@ class Sandbox {
     // to the sandbox, or absolute, or CLOSED; emptied first, unless the
     // path starts with one of the marks below).  With piped_input, standard
     // input is a pipe that the test writes those bytes into and then keeps
-    // open until the run ends (POSIX only).  A run still going after
-    // RUN_DEADLINE_S is killed and the test fails, saying so.  The output
+    // open until the run ends (POSIX only).  A run still going at its
+    // deadline (run_deadline) is killed, and one that leaves a process
+    // running when it ends has that process ended; either way the test
+    // fails, saying so, and the output file is looked at only once every
+    // process of the run has ended.  The output
     // file looked at afterwards is output_name; none when it is empty (a
     // device such as /dev/full).  Console text and output file are given
     // with LF line ends on every platform.
@@ -158,6 +175,9 @@ class Sandbox {
     long file_size_limit_ = 0; // none
 };
 
+// How long a run may take: RUN_DEADLINE_S, until a run has been stopped at
+// its deadline; then a few times the longest run that ended by itself, so
+// that a program that hangs on every input is judged in bounded time.
 inline constexpr int RUN_DEADLINE_S = 30;
 
 // Put before a stdout_path: the file is opened as a shell's ">>" opens

@@ -3,6 +3,7 @@
 // spawn_posix.cpp -- starting the program under test with fork and exec.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -14,8 +15,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include "child_process.h"
 #include "run_mavrid.h"
@@ -118,6 +124,69 @@ static void feed(int fd, const std::string& input, std::size_t& done)
     }
 }
 
+// This process's children, as /proc names them; those that have ended are
+// reaped, not counted.
+static std::vector<pid_t> live_children()
+{
+    std::vector<pid_t> children;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return children;
+    const long self = getpid();
+    for (const dirent* entry = readdir(proc); entry != nullptr; entry = readdir(proc)) {
+        const auto pid = static_cast<pid_t>(std::atol(entry->d_name));
+        const std::string stat = pid > 0 ? read_file("/proc/" + std::to_string(pid) + "/stat") : "";
+        const std::size_t name_end = stat.rfind(')'); // the name may hold anything
+        char state = 0;
+        long parent = 0;
+        if (name_end == std::string::npos
+            || std::sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) != 2
+            || parent != self)
+            continue;
+        if (state == 'Z')
+            waitpid(pid, nullptr, WNOHANG);
+        else
+            children.push_back(pid);
+    }
+    closedir(proc);
+    return children;
+}
+
+// End every process that a run left behind, and name each.  This process
+// is their subreaper, so whatever the program started, and its children in
+// turn, became a child of this one when its parent ended; ending one makes
+// its own children ours, so the search goes on until none is left.
+static std::vector<std::string> end_left_behind(const std::vector<pid_t>& before)
+{
+    std::vector<std::string> ended;
+    for (int round = 0; round < 1000; ++round) {
+        std::vector<pid_t> left;
+        for (pid_t pid : live_children())
+            if (std::find(before.begin(), before.end(), pid) == before.end())
+                left.push_back(pid);
+        if (left.empty())
+            break;
+        for (pid_t pid : left) {
+            std::string name = read_file("/proc/" + std::to_string(pid) + "/comm");
+            name.erase(name.find_last_not_of('\n') + 1);
+            ended.push_back(std::to_string(pid) + " (" + name + ")");
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    return ended;
+}
+
+// Processes orphaned anywhere below this one become its children rather
+// than init's, so that none that a run leaves can go unseen (Linux).
+static void become_subreaper()
+{
+#ifdef __linux__
+    static const bool done = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+    (void)done;
+#endif
+}
+
 Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output_name,
                        const std::string& stdin_path, const std::string& stdout_path,
                        const std::string* piped_input) const
@@ -139,6 +208,26 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &previous);
+    // A launcher's own processes, such as the server and services that Wine
+    // starts for its prefix, may outlive a run by design; the processes a
+    // program leaves are looked for only when it runs by itself.
+    const bool watched = launcher().empty();
+    if (watched)
+        become_subreaper();
+    const std::vector<pid_t> before = watched ? live_children() : std::vector<pid_t>{};
+    // Built before the fork, which a program with threads needs.
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const std::vector<std::string>* chosen = chosen_environment();
+    std::vector<std::string> variables = chosen != nullptr ? *chosen : std::vector<std::string>{};
+    std::vector<char*> envp;
+    for (std::string& v : variables)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + run_deadline();
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -161,11 +250,10 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         if (console.with_errors)
             dup2(1, 2);
         reset_process_state(file_size_limit_);
-        std::vector<char*> argv;
-        for (std::string& w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
+        if (chosen != nullptr)
+            execve(argv[0], argv.data(), envp.data());
+        else
+            execvp(argv[0], argv.data());
         _exit(127);
     }
     std::size_t fed = 0;
@@ -176,7 +264,6 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     // Like a programmer's tool or a tail -f, the writer of a pipe keeps it
     // open: the run must end at the end record, not at the end of the
     // stream.  Any run still going at the deadline is stopped.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(RUN_DEADLINE_S);
     int wait_status = 0;
     int pause_us = 50;
     bool killed = false;
@@ -187,7 +274,10 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
             std::string command;
             for (const std::string& w : words)
                 command += " " + w;
-            ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s:" << command;
+            ADD_FAILURE()
+                << "killed after running for "
+                << std::chrono::duration_cast<std::chrono::milliseconds>(deadline - started).count()
+                << " ms:" << command;
             killed = true;
             break;
         }
@@ -200,9 +290,25 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
             pause_us = std::min(2 * pause_us, 10000);
         }
     }
+    run_ended(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                    - started),
+              killed);
     if (piped_input != nullptr)
         close(pipe_fds[1]);
     sigaction(SIGPIPE, &previous, nullptr);
-    return outcome(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
-                   output_name, killed);
+    const std::vector<std::string> left =
+        watched ? end_left_behind(before) : std::vector<std::string>{};
+    if (!left.empty()) {
+        std::string names;
+        for (const std::string& name : left)
+            names += (names.empty() ? "" : ", ") + name;
+        report_left_behind("the run of " + words[0] + " left " + std::to_string(left.size())
+                           + " process(es) running when it ended, which the harness ended: "
+                           + names);
+    }
+    Outcome result =
+        outcome(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
+                output_name, killed);
+    result.left_behind = static_cast<int>(left.size());
+    return result;
 }

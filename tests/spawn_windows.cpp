@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -214,13 +215,32 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
     std::wstring folder = widen(run_folder());
+    // The chosen environment, as CreateProcess takes it: NAME=value, each
+    // ended by a NUL, and one NUL more.
+    const std::vector<std::string>* chosen = chosen_environment();
+    std::wstring environment;
+    if (chosen != nullptr) {
+        for (const std::string& variable : *chosen)
+            environment += widen(variable) + L'\0';
+        environment += L'\0';
+    }
+    // The run's processes belong to a job of their own, which ends any
+    // that is left when the run ends; the program starts suspended, so that
+    // it is in the job before it can start anything.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job != nullptr)
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    const DWORD flags = CREATE_SUSPENDED | (chosen != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
     // Wine's WoW64 mode now and then loses a 32-bit child before its first
     // instruction: CreateProcess then fails with ERROR_INTERNAL_ERROR.  The
     // program under test never ran, so starting it again judges nothing twice.
     DWORD error = ERROR_SUCCESS;
     for (int attempts = 3; attempts > 0; --attempts) {
-        error = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                               folder.c_str(), &startup, &process)
+        error = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags,
+                               chosen != nullptr ? environment.data() : nullptr, folder.c_str(),
+                               &startup, &process)
                     ? ERROR_SUCCESS
                     : GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempts == 1)
@@ -234,20 +254,50 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     if (err != out)
         CloseHandle(err);
     if (error != ERROR_SUCCESS) {
+        if (job != nullptr)
+            CloseHandle(job);
         ADD_FAILURE() << "CreateProcess failed (" << error << ") for " << words[0];
         return outcome(127, output_name);
     }
+    if (job != nullptr && AssignProcessToJobObject(job, process.hProcess) == 0) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    ResumeThread(process.hThread);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = run_deadline();
     const bool killed =
-        WaitForSingleObject(process.hProcess, RUN_DEADLINE_S * 1000) == WAIT_TIMEOUT;
+        WaitForSingleObject(process.hProcess, static_cast<DWORD>(deadline.count())) == WAIT_TIMEOUT;
     if (killed) {
         TerminateProcess(process.hProcess, 137);
         WaitForSingleObject(process.hProcess, INFINITE);
-        ADD_FAILURE() << "killed after running for " << RUN_DEADLINE_S << " s: " << words[0];
+        ADD_FAILURE() << "killed after running for " << deadline.count() << " ms: " << words[0];
     }
+    run_ended(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                    - started),
+              killed);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    // What the program started and left running is ended with the job, and
+    // only then is the output looked at.
+    int left_behind = 0;
+    if (job != nullptr) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                      sizeof accounting, nullptr)
+            != 0)
+            left_behind = static_cast<int>(accounting.ActiveProcesses);
+        if (left_behind != 0) {
+            TerminateJobObject(job, 137);
+            report_left_behind("the run of " + words[0] + " left " + std::to_string(left_behind)
+                               + " process(es) running when it ended, which the harness ended");
+        }
+        CloseHandle(job);
+    }
     // As a POSIX shell shows it: -1 is 255.
-    return outcome(static_cast<int>(code & 0xFF), output_name, killed);
+    Outcome result = outcome(static_cast<int>(code & 0xFF), output_name, killed);
+    result.left_behind = left_behind;
+    return result;
 }
