@@ -53,12 +53,20 @@ TEST(Reading, AcceptedSpellingsOfTheSameRecord)
     }
 }
 
+// And the same values in the fields: one data byte FF at address FFFF.
 TEST(Reading, ExtremeByteValuesDecode)
 {
     verifies("REQ-013");
-    Outcome run = run_mavrid(":02000000FF00FF\n" + END_RECORD);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, S0_LINE + "S1050000FF00FB\nS9030000FC\n");
+    const std::pair<std::string, std::string> records[] = {
+        {":02000000FF00FF\n", "S1050000FF00FB\n"},
+        {":01FFFF00FF02\n", "S104FFFFFFFE\n"},
+    };
+    for (const auto& [record, line] : records) {
+        SCOPED_TRACE(record);
+        Outcome run = run_mavrid(record + END_RECORD);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.output, S0_LINE + line + "S9030000FC\n");
+    }
 }
 
 using namespace std::string_literals;
