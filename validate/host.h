@@ -6,6 +6,9 @@
 #define MAVRID_VALIDATE_HOST_H
 
 #include <string>
+#include <vector>
+
+#include "program_file.h"
 
 // The SHA-256 of bytes in lower-case hexadecimal, by a vetted
 // implementation linked into this program (OpenSSL's libcrypto on POSIX,
@@ -31,5 +34,30 @@ std::string file_system_of(const std::string& path);
 
 // Whether path can be started as a program by this user; if not, why.
 bool can_run(const std::string& path, std::string& why);
+
+// A folder of this program's own for everything it makes, that only this
+// user may write: made in the temporary folder that TMPDIR names, or in
+// /tmp where it is not set (on Windows, the folder GetTempPath names).
+// Empty when that folder cannot serve, and then why says what to fix.
+std::string make_private_folder(std::string& why);
+
+// The program's bytes as a program at path, which this user alone may run
+// and no one may write; false when it cannot be written.
+bool write_program(const std::string& path, const std::string& bytes);
+
+// The environment of every run of the program: what the suite needs, a
+// locale and temporary, a folder of its own (under Wine, what Wine needs
+// as well).  The names of this process's variables that it leaves out are
+// added to left_out.
+std::vector<std::string> program_environment(const std::string& temporary,
+                                             std::vector<std::string>& left_out);
+
+// The files that the program loads besides itself, each as "path, SHA-256
+// hash": a dynamically linked ELF program's loader and shared libraries,
+// as the loader finds them in that environment, or the DLLs a Windows
+// program imports, as the system finds them.  One that is not found is
+// named so.
+std::vector<std::string> loaded_files(const std::string& program, const ProgramKind& kind,
+                                      const std::vector<std::string>& environment);
 
 #endif // MAVRID_VALIDATE_HOST_H

@@ -7,19 +7,28 @@
 // routes through its providers, which a static program could load only
 // with the shared libraries of the glibc it was built with.
 #define OPENSSL_API_COMPAT 0x10101000L
+#include <fcntl.h>
 #include <openssl/opensslv.h>
 #include <openssl/sha.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+extern char** environ;
 
 std::string sha256_hex(const std::string& bytes)
 {
@@ -138,4 +147,147 @@ bool can_run(const std::string& path, std::string& why)
         return false;
     }
     return true;
+}
+
+// The suite mounts an empty /dev over the real one for a test, which would
+// hide a folder there; /proc and /sys hold no files of a user's.
+std::string make_private_folder(std::string& why)
+{
+    const char* tmpdir = std::getenv("TMPDIR");
+    const bool given = tmpdir != nullptr && *tmpdir != '\0';
+    const std::string base = given ? tmpdir : P_tmpdir;
+    const std::string named = given ? "TMPDIR=" + base : base + " (TMPDIR is not set)";
+    const std::string fix =
+        given ? "; set TMPDIR to a folder of yours that you can write, or unset it"
+              : "; set TMPDIR to a folder of yours that you can write";
+    if (base[0] != '/') {
+        why = named + " is not an absolute path" + fix;
+        return "";
+    }
+    std::error_code unknown;
+    const std::string real = std::filesystem::weakly_canonical(base, unknown).string();
+    for (const std::string system : {"/dev", "/proc", "/sys"}) {
+        if (real == system || real.rfind(system + "/", 0) == 0) {
+            why = named + " is under " + system
+                  + ", where the suite's own mounts would hide it or no files are kept" + fix;
+            return "";
+        }
+    }
+    std::string folder = base + "/mavrid-validate-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr) {
+        why = named + ": no folder can be made there (" + std::strerror(errno) + ")" + fix;
+        return "";
+    }
+    return folder;
+}
+
+bool write_program(const std::string& path, const std::string& bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0500);
+    if (fd < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return close(fd) == 0 && done == bytes.size();
+}
+
+std::vector<std::string> program_environment(const std::string& temporary,
+                                             std::vector<std::string>& left_out)
+{
+    const std::vector<std::string> chosen = {"LC_ALL=C", "PATH=/usr/local/bin:/usr/bin:/bin",
+                                             "TMPDIR=" + temporary};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('='));
+        const bool passed =
+            std::any_of(chosen.begin(), chosen.end(), [&name](const std::string& c) {
+                return c.compare(0, name.size() + 1, name + "=") == 0;
+            });
+        if (!passed)
+            left_out.push_back(name);
+    }
+    std::sort(left_out.begin(), left_out.end());
+    return chosen;
+}
+
+static std::string hashed(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (!file && !file.eof())
+        return path + ", which cannot be read";
+    return path + ", SHA-256 " + sha256_hex(bytes.str());
+}
+
+// The loader says what it loads, and loads nothing, when asked by
+// LD_TRACE_LOADED_OBJECTS; only a dynamically linked program has one to ask.
+std::vector<std::string> loaded_files(const std::string& program, const ProgramKind& kind,
+                                      const std::vector<std::string>& environment)
+{
+    std::vector<std::string> files;
+    if (kind.interpreter.empty())
+        return files;
+    std::vector<std::string> variables = environment;
+    variables.push_back("LD_TRACE_LOADED_OBJECTS=1");
+    std::vector<char*> envp;
+    for (std::string& v : variables)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::string name = program;
+    char* argv[] = {name.data(), nullptr};
+    int out[2];
+    if (pipe(out) != 0)
+        return {"the loader could not be asked: " + std::string(std::strerror(errno))};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 2);
+        close(out[0]);
+        execve(argv[0], argv, envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // Read for at most 10 s: the loader answers at once.
+    std::string listed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (char chunk[4096];;) {
+        pollfd readable = {out[0], POLLIN, 0};
+        if (std::chrono::steady_clock::now() > deadline || poll(&readable, 1, 100) < 0)
+            break;
+        if (readable.revents == 0)
+            continue;
+        const ssize_t n = read(out[0], chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        listed.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    // "\tlibc.so.6 => /lib/.../libc.so.6 (0x...)", "\t/lib64/ld-linux-x86-64.so.2 (0x...)",
+    // "\tlinux-vdso.so.1 (0x...)" (the kernel's, no file), or "=> not found".
+    std::istringstream lines(listed);
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(0, line.find_first_not_of(" \t"));
+        const std::size_t arrow = line.find(" => ");
+        std::string path = arrow == std::string::npos ? line : line.substr(arrow + 4);
+        path = path.substr(0, path.rfind(" (0x"));
+        if (path == "not found")
+            files.push_back(line.substr(0, arrow) + ": not found");
+        else if (!path.empty() && path[0] == '/')
+            files.push_back(hashed(path));
+    }
+    if (files.empty())
+        files.push_back("the loader " + kind.interpreter + " listed nothing");
+    return files;
 }

@@ -7,8 +7,13 @@
 
 #include <bcrypt.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 std::string sha256_hex(const std::string& bytes)
@@ -149,4 +154,128 @@ bool can_run(const std::string& path, std::string& why)
     if (!image)
         why = "is not a Windows program (no MZ header)";
     return image;
+}
+
+static std::wstring wide(const std::string& utf8_text)
+{
+    std::u8string u8(utf8_text.begin(), utf8_text.end());
+    return std::filesystem::path(u8).wstring();
+}
+
+// The user's temporary folder, whose rights let only that user (and the
+// administrators) write in it.
+std::string make_private_folder(std::string& why)
+{
+    std::vector<wchar_t> base(MAX_PATH + 2);
+    const DWORD n = GetTempPathW(static_cast<DWORD>(base.size()), base.data());
+    if (n == 0 || n >= base.size()) {
+        why = "no temporary folder (GetTempPath): set TMP or TEMP to a folder you can write";
+        return "";
+    }
+    const std::string folder = utf8(std::wstring(base.data(), n));
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string made = folder + "mavrid-validate-" + std::to_string(GetCurrentProcessId())
+                                 + "-" + std::to_string(attempt);
+        if (CreateDirectoryW(wide(made).c_str(), nullptr) != 0)
+            return made;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    why = folder + ": no folder can be made there (error " + std::to_string(GetLastError())
+          + "); set TMP or TEMP to a folder you can write";
+    return "";
+}
+
+bool write_program(const std::string& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool whole =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0
+        && written == bytes.size();
+    return CloseHandle(file) != 0 && whole
+           && SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// What Windows programs expect to find, and under Wine what Wine's own
+// processes need to find the prefix and the server (its WINE variables).
+std::vector<std::string> program_environment(const std::string& temporary,
+                                             std::vector<std::string>& left_out)
+{
+    std::vector<std::string> chosen;
+    wchar_t system[MAX_PATH];
+    const UINT n = GetWindowsDirectoryW(system, MAX_PATH);
+    const std::string windows =
+        n > 0 && n < MAX_PATH ? utf8(std::wstring(system, n)) : "C:\\Windows";
+    chosen.push_back("ComSpec=" + windows + "\\system32\\cmd.exe");
+    chosen.push_back("PATH=" + windows + "\\system32;" + windows);
+    chosen.push_back("PATHEXT=.COM;.EXE;.BAT;.CMD");
+    chosen.push_back("SystemDrive=" + windows.substr(0, 2));
+    chosen.push_back("SystemRoot=" + windows);
+    chosen.push_back("TEMP=" + temporary);
+    chosen.push_back("TMP=" + temporary);
+    chosen.push_back("windir=" + windows);
+    const bool wine = ntdll_function<void*>("wine_get_version") != nullptr;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
+         entry += std::wcslen(entry) + 1) {
+        const std::string variable = utf8(entry);
+        // Windows keeps a variable per drive, "=C:", for its current folder.
+        const std::string name = variable.substr(0, variable.find('=', 1));
+        std::string upper = name;
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (wine && upper.rfind("WINE", 0) == 0) {
+            chosen.push_back(variable);
+            continue;
+        }
+        const bool passed =
+            std::any_of(chosen.begin(), chosen.end(), [&upper](const std::string& c) {
+                std::string chosen_name = c.substr(0, c.find('='));
+                for (char& ch : chosen_name)
+                    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+                return chosen_name == upper;
+            });
+        if (!passed && name[0] != '=')
+            left_out.push_back(name);
+    }
+    if (block != nullptr)
+        FreeEnvironmentStringsW(block);
+    std::sort(left_out.begin(), left_out.end());
+    return chosen;
+}
+
+static std::string hashed(const std::wstring& path)
+{
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    if (!file && !file.eof())
+        return utf8(path) + ", which cannot be read";
+    return utf8(path) + ", SHA-256 " + sha256_hex(bytes.str());
+}
+
+// The program runs from a folder that holds nothing else, so each DLL it
+// imports comes from the system folder (SysWOW64 for a 32-bit program on
+// 64-bit Windows), or from nowhere.
+std::vector<std::string> loaded_files(const std::string& /*program*/, const ProgramKind& kind,
+                                      const std::vector<std::string>& /*environment*/)
+{
+    std::vector<std::string> files;
+    wchar_t folder[MAX_PATH];
+    UINT n = kind.windows_x86 ? GetSystemWow64DirectoryW(folder, MAX_PATH) : 0;
+    if (n == 0 || n >= MAX_PATH)
+        n = GetSystemDirectoryW(folder, MAX_PATH);
+    const std::filesystem::path system(std::wstring(folder, n < MAX_PATH ? n : 0));
+    for (const std::string& dll : kind.imports) {
+        std::error_code unknown;
+        const std::filesystem::path path = system / wide(dll);
+        files.push_back(dll + ": "
+                        + (std::filesystem::exists(path, unknown) ? hashed(path.wstring())
+                                                                  : std::string("not found")));
+    }
+    return files;
 }

@@ -5,15 +5,21 @@
 #define MAVRID_VALIDATE_PROGRAM_FILE_H
 
 #include <string>
+#include <vector>
 
 struct ProgramKind {
-    std::string description;  // such as "ELF 64-bit executable, x86-64"
-    bool script = false;      // the hash then identifies the script, not what it runs
+    std::string description;          // such as "ELF 64-bit executable, x86-64, statically linked"
+    std::string linking;              // "static" or "dynamic", or empty for no program
+    std::string interpreter;          // a dynamically linked ELF program's loader
+    std::vector<std::string> imports; // the DLLs that a Windows program imports
+    bool script = false;              // a "#!" line: the interpreter runs, not the file
     bool windows_x86 = false; // a 32-bit x86 Windows program, run under WoW64 on 64-bit Windows
 };
 
-// Read the kind from the file's first bytes: an ELF or PE program and the
-// machine it is for, or a script and its interpreter line.
+// Read the kind from the file's bytes: an ELF or PE program, the machine
+// it is for and how it is linked, or a script and its interpreter line.
+// Every field is read within the bytes given, so a file cut short reads as
+// a kind of its own, never past its end.
 ProgramKind program_kind(const std::string& bytes);
 
 #endif // MAVRID_VALIDATE_PROGRAM_FILE_H

@@ -46,7 +46,7 @@ std::string Report::verdict() const
 }
 
 void judge(Report& report, const std::vector<Requirement>& requirements,
-           const std::vector<TestRecord>& tests)
+           const std::vector<TestRecord>& tests, const std::string& every_run)
 {
     for (const Requirement& r : requirements)
         report.requirements.push_back({r, {}, "not tested"});
@@ -71,6 +71,9 @@ void judge(Report& report, const std::vector<Requirement>& requirements,
         for (const LeftOut& part : test.left_out)
             for (const std::string& id : part.requirements)
                 add(test, id, {test.name, "left out", part.why});
+        if (test.result != "skipped")
+            add(test, every_run,
+                {test.name, test.left_behind.empty() ? "passed" : "failed", test.left_behind});
     }
     for (RequirementResult& r : report.requirements) {
         auto any = [&r](const char* result) {
@@ -99,9 +102,18 @@ std::string reasons_not_tested(const RequirementResult& result)
     return reasons.empty() ? "no test that verifies it ran" : reasons;
 }
 
-// The text with every byte that is not part of valid UTF-8 (a file name
-// can hold any bytes) written as \xNN, so that both records stay valid.
-static std::string printable(const std::string& text)
+// Whether a code point is shown as an escape: controls (C0, DEL, C1), the
+// marks that reorder text (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066
+// to U+2069), those that show nothing or break lines (U+200B to U+200D,
+// U+2028, U+2029, U+2060, U+FEFF).
+static bool hidden(unsigned code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C
+           || (code >= 0x200B && code <= 0x200F) || (code >= 0x2028 && code <= 0x202E)
+           || (code >= 0x2060 && code <= 0x2069) || code == 0xFEFF;
+}
+
+std::string printable(const std::string& text, bool one_line)
 {
     std::string shown;
     for (std::size_t i = 0; i < text.size();) {
@@ -119,23 +131,31 @@ static std::string printable(const std::string& text)
             valid = !(lead == 0xE0 && second < 0xA0) && !(lead == 0xED && second >= 0xA0)
                     && !(lead == 0xF0 && second < 0x90) && !(lead == 0xF4 && second >= 0x90);
         }
-        if (valid) {
-            shown.append(text, i, n);
-            i += n;
-        } else {
-            char escape[8];
+        char escape[12];
+        if (!valid) {
             std::snprintf(escape, sizeof escape, "\\x%02X", lead);
             shown += escape;
             ++i;
+            continue;
         }
+        unsigned code = n == 1 ? lead : lead & (0xFFu >> (n + 1));
+        for (std::size_t k = 1; k < n; ++k)
+            code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        if (hidden(code) && (one_line || code != '\n')) {
+            std::snprintf(escape, sizeof escape, "\\u%04X", code);
+            shown += escape;
+        } else {
+            shown.append(text, i, n);
+        }
+        i += n;
     }
     return shown;
 }
 
-static std::string json_string(const std::string& text)
+static std::string json_string(const std::string& text, bool one_line = true)
 {
     std::string quoted = "\"";
-    for (char c : printable(text)) {
+    for (char c : printable(text, one_line)) {
         auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             quoted += '\\';
@@ -173,11 +193,19 @@ void write_json(const Report& report, std::ostream& out)
     field("  ", "requirements_not_applicable",
           std::to_string(report.requirements_not_applicable()));
     field("  ", "requirements_in_all", std::to_string(report.requirements.size()));
+    auto hash = [](const std::string& sha256) {
+        return sha256.empty() ? std::string("null") : json_string(sha256);
+    };
     out << "  \"program\": {\n";
+    field("    ", "path_given", json_string(report.program_given));
     field("    ", "path", json_string(report.program));
+    field("    ", "copy_that_ran", json_string(report.program_copy));
     field("    ", "size", std::to_string(report.size));
-    field("    ", "sha256", report.sha256.empty() ? "null" : json_string(report.sha256));
+    field("    ", "sha256", hash(report.sha256));
+    field("    ", "sha256_at_end", hash(report.sha256_at_end));
     field("    ", "kind", json_string(report.kind));
+    field("    ", "linking", json_string(report.linking));
+    field("    ", "loads", json_list(report.loads, "    "));
     field("    ", "version", json_string(report.version), true);
     out << "  },\n  \"validator\": {\n";
     field("    ", "name", json_string(report.validator));
@@ -196,9 +224,19 @@ void write_json(const Report& report, std::ostream& out)
     field("    ", "date", json_string(report.date));
     field("    ", "tests_in_suite", std::to_string(report.tests_in_suite));
     field("    ", "tests_run", std::to_string(report.tests_run));
+    field("    ", "environment_of_each_run", json_list(report.environment, "    "));
+    field("    ", "not_passed_on", json_list(report.not_passed_on, "    "));
     field("    ", "ignored", json_list(report.ignored, "    "), true);
     out << "  },\n";
-    field("  ", "coverage", json_list(report.coverage, "  "));
+    if (report.coverage_file.empty()) {
+        field("  ", "coverage", "null");
+    } else {
+        out << "  \"coverage\": {\n";
+        field("    ", "supplied_by_the_user_in", json_string(report.coverage_file));
+        field("    ", "checked_by_the_validator", "false");
+        field("    ", "lines", json_list(report.coverage, "    "), true);
+        out << "  },\n";
+    }
     field("  ", "warnings", json_list(report.warnings, "  "));
     field("  ", "faults", json_list(report.faults, "  "));
     out << "  \"requirements\": [";
@@ -213,7 +251,7 @@ void write_json(const Report& report, std::ostream& out)
             const Check& check = r.checks[t];
             out << (t == 0 ? "\n" : ",\n") << "       {\"test\": " << json_string(check.test)
                 << ", \"result\": " << json_string(check.result)
-                << ", \"reason\": " << json_string(check.reason) << "}";
+                << ", \"reason\": " << json_string(check.reason, false) << "}";
         }
         out << (r.checks.empty() ? "]}" : "\n     ]}");
     }
@@ -224,10 +262,10 @@ void write_json(const Report& report, std::ostream& out)
            "\"date\": \"\"}\n}\n";
 }
 
-static std::string html(const std::string& text)
+static std::string html(const std::string& text, bool one_line = true)
 {
     std::string escaped;
-    for (char c : printable(text)) {
+    for (char c : printable(text, one_line)) {
         switch (c) {
         case '&':
             escaped += "&amp;";
@@ -350,7 +388,7 @@ static void requirement_row(const RequirementResult& r, std::ostream& out)
         out << "<li><code>" << html(check.test) << "</code>: <span class=\""
             << css_class(check.result) << "\">" << check.result << "</span>";
         if (!check.reason.empty())
-            out << " <span class=\"reason\">(" << html(check.reason) << ")</span>";
+            out << " <span class=\"reason\">(" << html(check.reason, false) << ")</span>";
         out << "</li>";
     }
     out << "</ul></td><td class=\"verdict " << css_class(r.verdict) << "\">" << r.verdict
@@ -413,10 +451,21 @@ void write_html(const Report& report, std::ostream& out)
     auto fact = [&out](const char* name, const std::string& value) {
         out << "<tr><th>" << name << "</th><td><code>" << html(value) << "</code></td></tr>\n";
     };
+    auto joined = [](const std::vector<std::string>& lines, const char* none) {
+        std::string all;
+        for (const std::string& line : lines)
+            all += (all.empty() ? "" : "; ") + line;
+        return all.empty() ? std::string(none) : all;
+    };
     fact("Program", report.program);
+    fact("Named as", report.program_given);
+    fact("Copy that ran", report.program_copy);
     fact("Size", std::to_string(report.size) + " bytes");
     fact("SHA-256", report.sha256.empty() ? "unknown" : report.sha256);
+    fact("SHA-256 at the end", report.sha256_at_end.empty() ? "unknown" : report.sha256_at_end);
     fact("Kind", report.kind);
+    fact("Loads", joined(report.loads,
+                         report.linking == "static" ? "nothing: statically linked" : "nothing"));
     fact("Version", report.version);
     fact("Validator", report.validator + ", " + report.validator_path);
     fact("Validator SHA-256",
@@ -430,14 +479,14 @@ void write_html(const Report& report, std::ostream& out)
     fact("Date (UTC)", report.date);
     fact("Tests run", std::to_string(report.tests_run) + " of the suite's "
                           + std::to_string(report.tests_in_suite));
-    std::string ignored;
-    for (const std::string& line : report.ignored)
-        ignored += (ignored.empty() ? "" : "; ") + line;
-    fact("Given and ignored", ignored.empty() ? "nothing" : ignored);
-    std::string coverage;
-    for (const std::string& line : report.coverage)
-        coverage += (coverage.empty() ? "" : "; ") + line;
-    fact("Coverage", coverage.empty() ? "not given" : coverage);
+    fact("Environment of each run", joined(report.environment, "none"));
+    fact("Not passed on", joined(report.not_passed_on, "nothing"));
+    fact("Given and ignored", joined(report.ignored, "nothing"));
+    fact("Coverage",
+         report.coverage_file.empty()
+             ? "not given"
+             : "as supplied by the user in " + report.coverage_file
+                   + ", not checked by the validator: " + joined(report.coverage, "(no lines)"));
     out << "</table>\n";
 
     std::string group;

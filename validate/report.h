@@ -26,6 +26,7 @@ struct TestRecord {
     std::string reason;                    // why skipped, or what failed
     std::vector<std::string> requirements; // the IDs it verifies whenever it passes
     std::vector<LeftOut> left_out;
+    std::string left_behind; // what its runs left running, if any
 };
 
 // One piece of evidence on a requirement: a test case as a whole, or a
@@ -43,12 +44,19 @@ struct RequirementResult {
 };
 
 struct Report {
-    // The program validated, and the file it is.
-    std::string program; // absolute path
-    long long size = -1; // bytes
+    // The program validated, and the file it is: a copy of the file named,
+    // made at the start, which every run ran and which was hashed at the
+    // start and at the end.
+    std::string program_given; // as the command line named it
+    std::string program;       // that path, absolute, links followed
+    std::string program_copy;  // the copy that ran
+    long long size = -1;       // bytes
     std::string sha256;
-    std::string kind;    // ELF or PE and its machine, or a script
-    std::string version; // the banner's first line
+    std::string sha256_at_end;      // of the copy, once the suite has run
+    std::string kind;               // ELF or PE and its machine, and how it is linked
+    std::string linking;            // static or dynamic
+    std::vector<std::string> loads; // what it loads besides itself, with hashes
+    std::string version;            // the banner's first line
     // The validator, and the requirements built into it.
     std::string validator; // mavrid-validate and its version
     std::string validator_path;
@@ -65,8 +73,12 @@ struct Report {
     std::string date;        // UTC, ISO 8601
     int tests_in_suite = 0;
     int tests_run = 0;
-    std::vector<std::string> ignored;  // what the validator was given and did not use
-    std::vector<std::string> coverage; // of the build the program came from, if given
+    std::vector<std::string> environment;   // of every run of the program
+    std::vector<std::string> not_passed_on; // this run's variables that no run got
+    std::vector<std::string> ignored;       // what the validator was given and did not use
+    // Lines that the user gave with --coverage, from this file: not checked.
+    std::string coverage_file;
+    std::vector<std::string> coverage;
     std::vector<std::string> warnings; // what a reader must know, such as a script's hash
     std::vector<std::string> faults;   // what makes the record incomplete, or failed
     std::vector<RequirementResult> requirements;
@@ -89,12 +101,20 @@ struct Report {
 // apply to the program (a Windows program has no block devices); not
 // tested otherwise.  A test that names no requirement, or an unknown
 // one, is a fault.
+// Every test that ran is also a check of every_run, by what its runs left
+// running alone: passed when they left none.
 void judge(Report& report, const std::vector<Requirement>& requirements,
-           const std::vector<TestRecord>& tests);
+           const std::vector<TestRecord>& tests, const std::string& every_run);
 
 // What a check's result says, joined: the reasons a requirement was not
 // tested here.
 std::string reasons_not_tested(const RequirementResult& result);
+
+// The text as it may be shown: each byte that is not part of valid UTF-8
+// as \xNN, and each control character, bidirectional mark and invisible
+// character as \uXXXX, so that a name shows as it is, on one line; a
+// message of several lines keeps its line feeds unless one_line.
+std::string printable(const std::string& text, bool one_line = true);
 
 void write_json(const Report& report, std::ostream& out);
 
