@@ -81,14 +81,18 @@ static bool identity_of(HANDLE file, FileIdentity& identity)
     return true;
 }
 
-// Whether this Windows program runs under Wine, whose ntdll says so.
+// Whether this Windows program runs under Wine, whose ntdll says so; asked
+// once.  (A plain variable: a static with an initializer would need the
+// C++ runtime's thread-safe guard, linked in for nothing.)
+static int wine = -1; // not yet asked
+
 static bool under_wine()
 {
-    static const bool wine = [] {
+    if (wine < 0) {
         HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }();
-    return wine;
+        wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr ? 1 : 0;
+    }
+    return wine == 1;
 }
 
 // A volume serial number of 0 is no answer: Wine gives it for a file whose
