@@ -24,7 +24,8 @@ install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # cpack -G DEB and cpack -G RPM: named and versioned as the project, whose
 # version the banner names too.
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_CONTACT "The mavrid authors <maintainers@mavrid.invalid>")
+include(cmake/publishing.cmake)
+set(CPACK_PACKAGE_CONTACT "${MAVRID_CONTACT_NAME} <${MAVRID_CONTACT_EMAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "convert 16-bit Intel HEX files into Motorola S-record files")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -43,6 +44,7 @@ set(CPACK_MAVRID_PROGRAMS "usr/${CMAKE_INSTALL_BINDIR}/mavrid=${PROJECT_BINARY_D
 set(CPACK_MAVRID_DOC_DIR usr/${CMAKE_INSTALL_DOCDIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
   ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_modes.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -58,6 +60,10 @@ set(CPACK_RPM_PACKAGE_VENDOR "The mavrid authors")
 # The system's manual folders belong to the filesystem package.
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
   /usr/share/man /usr/share/man/man1)
+# The licence and the SBOM are kept by an install that leaves out the
+# documentation (rpm --excludedocs).
+set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/mavrid/copyright"
+  "%license /usr/share/doc/mavrid/mavrid.spdx.json")
 # Stripped and compressed already: rpmbuild's own post-install scripts
 # would only strip the program again, and give it a new time stamp.
 set(CPACK_RPM_SPEC_INSTALL_POST /bin/true)

@@ -31,7 +31,8 @@ endif()
 # beside the licence.
 set(CPACK_MAVRID_PROGRAMS "mavrid.exe=${PROJECT_BINARY_DIR}/mavrid.exe.map")
 set(CPACK_MAVRID_NOTICES ON)
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
 
 # CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
 # everything in one folder of that name.
