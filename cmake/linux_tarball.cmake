@@ -7,6 +7,7 @@
 
 # A link library, so that it comes after CMake's own -pie, which it replaces.
 target_link_libraries(mavrid PRIVATE -static-pie)
+mavrid_link_libc_from(mavrid)
 
 install(TARGETS mavrid RUNTIME DESTINATION .)
 install(FILES doc/mavrid.1 LICENSE DESTINATION .)

@@ -30,6 +30,7 @@ if(WIN32)
   set(CPACK_SYSTEM_NAME qualification-win64)
 else()
   target_link_options(mavrid-validate PRIVATE -static LINKER:--wrap=getaddrinfo)
+  mavrid_link_libc_from(mavrid-validate)
   set(CPACK_STRIP_FILES ON) # the Windows one is linked stripped
   target_sources(mavrid-validate PRIVATE validate/static_glibc.cpp)
   set(CPACK_MAVRID_RELINK qualification-linux-${CMAKE_SYSTEM_PROCESSOR})
