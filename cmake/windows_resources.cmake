@@ -14,7 +14,9 @@ set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
 list(SUBLIST version_parts 0 4 version_parts)
 list(JOIN version_parts "." mavrid_windows_version)
 list(JOIN version_parts "," mavrid_windows_version_commas)
+# REUSE-IgnoreStart: a pattern, not a notice
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE mavrid_copyright REGEX "^Copyright ")
+# REUSE-IgnoreEnd
 string(APPEND mavrid_copyright ", MIT License")
 
 # mavrid_windows_resources(TARGET DESCRIPTION): TARGET.exe described so.
