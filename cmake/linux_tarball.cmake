@@ -10,6 +10,8 @@ target_link_libraries(mavrid PRIVATE -static-pie)
 mavrid_link_libc_from(mavrid)
 
 install(TARGETS mavrid RUNTIME DESTINATION .)
+include(cmake/cmake_package.cmake)
+mavrid_install_cmake_package(mavrid)
 install(FILES doc/mavrid.1 LICENSE DESTINATION .)
 install(FILES doc/tarball-README.md DESTINATION . RENAME README.md)
 

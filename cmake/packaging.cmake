@@ -18,6 +18,8 @@ add_custom_command(OUTPUT ${changelog_gz}
 add_custom_target(compressed_docs ALL DEPENDS ${manual_gz} ${changelog_gz})
 
 install(TARGETS mavrid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+include(cmake/cmake_package.cmake)
+mavrid_install_cmake_package(${CMAKE_INSTALL_BINDIR}/mavrid)
 install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
