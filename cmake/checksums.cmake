@@ -11,7 +11,7 @@ cmake_minimum_required(VERSION 3.25)
 set(patterns
   "build/mavrid_*.deb" "build/mavrid-*.rpm"
   "build-linux-*/mavrid-*-linux-*.tar.gz"
-  "build-win*/mavrid-*-win*.zip"
+  "build-win*/mavrid-*-win*.zip" "build-win*/mavrid-*-win*.msi"
   "build-qualification-*/mavrid-*-qualification-*.tar.gz"
   "build-qualification-*/mavrid-*-qualification-*.zip"
   "mavrid-*.tar.gz")

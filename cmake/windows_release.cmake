@@ -21,6 +21,8 @@ else()
 endif()
 
 install(TARGETS mavrid RUNTIME DESTINATION .)
+include(${CMAKE_CURRENT_LIST_DIR}/cmake_package.cmake)
+mavrid_install_cmake_package(mavrid.exe)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES doc/zip-README.md DESTINATION . RENAME README.md)
 if(MANDOC)
@@ -35,6 +37,15 @@ set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
   ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
 
 # CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
-# everything in one folder of that name.
-set(CPACK_GENERATOR ZIP)
+# everything in one folder of that name.  The same staged files make the
+# installer, mavrid-<version>-win64.msi (or -win32), by cpack's External
+# generator and msi_package.cmake.
+set(CPACK_GENERATOR ZIP External)
+set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/msi_package.cmake)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CPACK_MAVRID_MSI_ARCH x64)
+else()
+  set(CPACK_MAVRID_MSI_ARCH x86)
+endif()
 include(CPack)
