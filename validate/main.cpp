@@ -244,6 +244,9 @@ static int validate(const std::string& given, const std::string& coverage_file,
         return refuse(given + " is a script (" + kind.description.substr(8)
                       + "): its interpreter would run, not the program it starts; name "
                         "that program instead");
+    if (!kind.cut_short.empty())
+        return refuse(given + " " + kind.cut_short
+                      + ": it is cut short or not a program; name the program as installed");
     std::string why;
     if (!can_run(given, why))
         return refuse(given + ": " + why);

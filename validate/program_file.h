@@ -13,6 +13,7 @@ struct ProgramKind {
     std::string interpreter;          // a dynamically linked ELF program's loader
     std::vector<std::string> imports; // the DLLs that a Windows program imports
     bool script = false;              // a "#!" line: the interpreter runs, not the file
+    std::string cut_short;            // what a program cut short lacks; empty when whole
     bool windows_x86 = false; // a 32-bit x86 Windows program, run under WoW64 on 64-bit Windows
 };
 
