@@ -126,7 +126,6 @@ static void read_pe(const std::string& bytes, ProgramKind& kind)
 {
     const std::uint64_t pe = field(bytes, 0x3C, 4, true);
     if (pe > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) {
-        kind.description = "MZ program without a PE header";
         kind.cut_short = "starts as a Windows program (MZ) but has no PE header in its "
                          + std::to_string(bytes.size()) + " bytes";
         return;

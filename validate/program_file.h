@@ -19,8 +19,8 @@ struct ProgramKind {
 
 // Read the kind from the file's bytes: an ELF or PE program, the machine
 // it is for and how it is linked, or a script and its interpreter line.
-// Every field is read within the bytes given, so a file cut short reads as
-// a kind of its own, never past its end.
+// Every field is read within the bytes given, never past their end; a
+// Windows program cut short before its PE header says so in cut_short.
 ProgramKind program_kind(const std::string& bytes);
 
 #endif // MAVRID_VALIDATE_PROGRAM_FILE_H
