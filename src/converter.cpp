@@ -49,25 +49,15 @@ static constexpr const char* USAGE = "Usage:  mavrid infile outfile";
     std::exit(-1);
 }
 
-// Opened before anything is printed: when standard output is the input
-// itself, not even the banner may be written into it.  A directory opens
-// on POSIX but is no input.
-static void open_input(const char* infile)
+// Whether a standard stream writes to a file that console text would
+// corrupt: the input, or, when there is none open, the file that infile
+// names or, in a wrong call, any file named (the input, perhaps, with the
+// output left out).
+static bool is_users_file(StandardStream stream, int argc, char* argv[])
 {
-    // Binary, so that every byte arrives as it is on every platform: a
-    // Windows text stream would end the input at a Ctrl-Z and drop carriage
-    // returns.  On POSIX the two modes are the same.
-    ihex_in = std::fopen(infile, "rb");
-    if (ihex_in != nullptr && is_directory(ihex_in)) {
-        std::fclose(ihex_in);
-        ihex_in = nullptr;
-    }
-    if (ihex_in == nullptr)
-        return;
-    if (standard_stream_is_input(STANDARD_OUTPUT, ihex_in))
-        error_exit_on_standard_error("Standard output is the Intel hex file",
-                                     standard_stream_is_input(STANDARD_ERROR, ihex_in));
-    std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
+    if (ihex_in != nullptr)
+        return standard_stream_is_input(stream, ihex_in);
+    return standard_stream_is_named(stream, argv + 1, argc == 3 ? 1 : argc - 1);
 }
 
 static void open_output(const char* outfile)
@@ -125,13 +115,13 @@ int main(int argc, char* argv[])
 {
     hold_standard_descriptors();
     ignore_file_size_signal();
-    // Standard output may be a file that a wrong call names: the input,
-    // perhaps, given with the output left out.
+    // Opened before anything is printed: when standard output is the input
+    // itself, not even the banner may be written into it.
     if (argc == 3)
-        open_input(argv[1]);
-    else if (standard_stream_is_named(STANDARD_OUTPUT, argv + 1, argc - 1))
-        error_exit_on_standard_error(USAGE,
-                                     standard_stream_is_named(STANDARD_ERROR, argv + 1, argc - 1));
+        ihex_in = open_input(argv[1]);
+    if (is_users_file(STANDARD_OUTPUT, argc, argv))
+        error_exit_on_standard_error(argc == 3 ? "Standard output is the Intel hex file" : USAGE,
+                                     is_users_file(STANDARD_ERROR, argc, argv));
     std::puts("Intel Hex to Motorola S-Record Converter Ver 0.1");
     std::puts("Converts one Intel HEX file into one Motorola S-record file.");
     std::puts("");
@@ -139,6 +129,7 @@ int main(int argc, char* argv[])
         error_exit(USAGE);
     if (ihex_in == nullptr)
         error_exit("Could not open Intel hex file");
+    std::setvbuf(ihex_in, in_buffer.data(), _IOFBF, in_buffer.size());
     open_output(argv[2]);
     put_srecord(0, header_data.size(), 0, header_data.data());
     convert_records();

@@ -67,3 +67,13 @@ int get_hex_byte()
     running_sum += static_cast<unsigned>(value);
     return value;
 }
+
+bool starts_with_record(std::FILE* stream)
+{
+    for (int c = std::getc(stream); c != EOF; c = std::getc(stream)) {
+        c &= 0x7F; // as the reader sees it
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+            return c == ':';
+    }
+    return false;
+}

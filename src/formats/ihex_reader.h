@@ -4,6 +4,8 @@
 #ifndef MAVRID_FORMATS_IHEX_READER_H
 #define MAVRID_FORMATS_IHEX_READER_H
 
+#include <cstdio>
+
 // Consume characters up to and including the first whose low 7 bits are
 // target.  Ends the run at end of file.
 void skip_to(int target);
@@ -11,5 +13,9 @@ void skip_to(int target);
 // Read two hexadecimal digits; add their value, 0-255, to running_sum and
 // return it.  Ends the run on a non-digit or at end of file.
 int get_hex_byte();
+
+// Whether stream, read from where it stands, holds Intel HEX: its first
+// character that is not blank or a line end is a record mark.
+bool starts_with_record(std::FILE* stream);
 
 #endif // MAVRID_FORMATS_IHEX_READER_H
