@@ -104,18 +104,6 @@ TEST(CommandLine, OutputThatCannotBeCreated)
     EXPECT_EQ(box.read("in.hex"), END_RECORD);
 }
 
-TEST(CommandLine, ExistingOutputIsReplaced)
-{
-    verifies("REQ-006 REQ-042");
-    Sandbox box;
-    box.write("in.hex", END_RECORD);
-    box.write("out.s19", std::string(5000, 'x'));
-    Outcome run = box.run({"in.hex", "out.s19"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
-    EXPECT_EQ(run.output, S0_LINE + S9_LINE);
-}
-
 TEST(CommandLine, EmptyInputLeavesOnlyTheHeader)
 {
     verifies("REQ-019 REQ-030 REQ-043");

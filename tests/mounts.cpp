@@ -112,6 +112,20 @@ bool Mounts::device(const std::string& device, const char* type, const std::stri
     return true;
 }
 
+bool Mounts::overlay(const std::string& lower, const std::string& dir, std::string& why)
+{
+    for (const std::string& made : {dir, dir + ".upper", dir + ".work"})
+        std::filesystem::create_directory(made);
+    const std::string options =
+        "lowerdir=" + lower + ",upperdir=" + dir + ".upper,workdir=" + dir + ".work";
+    if (mount("overlay", dir.c_str(), "overlay", 0, options.c_str()) != 0) {
+        why = std::string("no overlay mounted: ") + std::strerror(errno);
+        return false;
+    }
+    dirs_.push_back(dir);
+    return true;
+}
+
 bool Mounts::fuse(const std::vector<std::string>& command, const std::string& dir, std::string& why)
 {
     std::error_code exists;
@@ -133,6 +147,8 @@ LoopDevice::LoopDevice(const std::string& backing)
     close(control);
     std::string device = "/dev/loop" + std::to_string(number);
     int file = open(backing.c_str(), O_RDWR | O_CLOEXEC);
+    if (file < 0 && errno == EROFS)
+        file = open(backing.c_str(), O_RDONLY | O_CLOEXEC);
     fd_ = number < 0 ? -1 : open(device.c_str(), O_RDWR | O_CLOEXEC);
     if (file < 0 || fd_ < 0 || ioctl(fd_, LOOP_SET_FD, file) != 0) {
         why_ = "no free loop device: " + std::string(std::strerror(errno));
@@ -233,6 +249,11 @@ void Mounts::read_only(const std::string&) {}
 bool Mounts::device(const std::string&, const char*, const std::string&, std::string& why)
 {
     why = "block devices are Linux's";
+    return false;
+}
+bool Mounts::overlay(const std::string&, const std::string&, std::string& why)
+{
+    why = "overlays are Linux's";
     return false;
 }
 bool Mounts::fuse(const std::vector<std::string>&, const std::string&, std::string& why)

@@ -34,6 +34,11 @@ class Mounts {
     bool device(const std::string& device, const char* type, const std::string& dir,
                 std::string& why);
 
+    // An overlay on dir of lower, with an upper folder beside dir, so
+    // that a file of lower is read through dir; false, with why saying
+    // why, when that cannot be done.
+    bool overlay(const std::string& lower, const std::string& dir, std::string& why);
+
     // A file system in FUSE mounted on dir by command, whose last word is
     // dir; false, with why saying why, when that cannot be done.
     bool fuse(const std::vector<std::string>& command, const std::string& dir, std::string& why);
@@ -45,8 +50,9 @@ class Mounts {
 // A loop device over a file, detached at destruction.
 class LoopDevice {
   public:
-    // Attach backing, an existing file; path() is empty, and why() says
-    // why, when no loop device could be set up.
+    // Attach backing, an existing file or device, read-only where it may
+    // not be written; path() is empty, and why() says why, when no loop
+    // device could be set up.
     explicit LoopDevice(const std::string& backing);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;

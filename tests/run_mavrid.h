@@ -150,6 +150,15 @@ class Sandbox {
         file_size_limit_ = bytes;
     }
 
+    // Later runs start without root's privileges, so that permission bits
+    // bind them as they bind a normal user; root stays their user and the
+    // owner of the sandbox's files (Linux; elsewhere, and for a normal
+    // user, nothing changes).
+    void drop_privileges()
+    {
+        unprivileged_ = true;
+    }
+
   private:
     Outcome spawn(std::vector<std::string> words, const std::string& output_name,
                   const std::string& stdin_path, const std::string& stdout_path,
@@ -173,6 +182,7 @@ class Sandbox {
 
     std::string root_;
     long file_size_limit_ = 0; // none
+    bool unprivileged_ = false;
 };
 
 // How long a run may take: RUN_DEADLINE_S, until a run has been stopped at

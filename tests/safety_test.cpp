@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <optional>
@@ -30,6 +32,41 @@ static const std::string DRIVE = "<second drive letter>";
 static const std::string CASE_INPUT = "<in.hex where names are case-insensitive>";
 static const std::string CASE_VARIANT = "<IN.HEX there>";
 static const std::string OTHER_DRIVE = "<a hard link in another of Wine's drives>";
+// And for files as a run without root's privileges finds them: in.hex and
+// out.s19 given to another user, which no lease is granted on, and an
+// in.hex that may not be read.
+static const std::string OTHERS_INPUT = "<in.hex, another user's>";
+static const std::string OTHERS_OUTPUT = "<out.s19, another user's>";
+static const std::string UNREADABLE_INPUT = "<in.hex, which may not be read>";
+
+// Give name, which is made if need be, to another user, for later runs of
+// box without privileges; false, and the row left out, where only root
+// can do that.
+static bool give_to_another_user(Sandbox& box, const std::string& name, const char* requirement,
+                                 const std::string& why)
+{
+    if (!box.exists(name))
+        box.write(name, "");
+    // Root in a user namespace of its own has no other user to give to.
+    if (chown(box.path(name).c_str(), 65534, 65534) != 0) {
+        left_out(requirement,
+                 why + ": needs root, to give a file to another user: " + std::strerror(errno));
+        return false;
+    }
+    using std::filesystem::perms;
+    std::filesystem::permissions(box.file(name), perms::owner_read | perms::owner_write
+                                                     | perms::group_read | perms::group_write
+                                                     | perms::others_read | perms::others_write);
+    box.drop_privileges();
+    return true;
+}
+
+// Make name writable only, for later runs of box without privileges.
+static void make_unreadable(Sandbox& box, const std::string& name)
+{
+    std::filesystem::permissions(box.file(name), std::filesystem::perms::owner_write);
+    box.drop_privileges();
+}
 
 // Where in.hex and IN.HEX are one file: the sandbox on Windows, or a FUSE
 // file system that box sets up (or why it could not) on Linux.
@@ -81,6 +118,9 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         {"its name in other letter case, where names are case-insensitive",
          {CASE_INPUT, CASE_VARIANT},
          ""},
+        {"same path, a file of another user's, which no lease is granted on",
+         {OTHERS_INPUT, OTHERS_INPUT},
+         ""},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -88,6 +128,7 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
         // reaches the Wine server's own standard input instead), nor block
         // devices as files; drive letters are Windows' alone.
         if (windows() ? call.args[0] == "/dev/stdin" || call.args[0] == LOOP
+                            || call.args[0] == OTHERS_INPUT
                       : call.args[1] == DRIVE || call.args[1] == OTHER_DRIVE)
             continue;
         Sandbox box;
@@ -139,6 +180,11 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
             box.write(folder->input, INPUT);
             args = {folder->input, folder->variant};
         }
+        if (args[0] == OTHERS_INPUT) {
+            if (!give_to_another_user(box, "in.hex", "REQ-051", call.why))
+                continue;
+            args = {"in.hex", "in.hex"};
+        }
         std::optional<LoopDevice> loop;
         if (args[0] == LOOP) {
             loop.emplace(box.path("disk.img"));
@@ -159,78 +205,122 @@ TEST(Safety, OutputNamingTheInputIsRefusedAndTheInputKept)
     }
 }
 
-// A loop device keeps its bytes in its backing file, and a file system
-// keeps its files on its device, so writing the one writes the other; a
-// block device that something holds is a disk in use.  Each is refused as
-// the output, and neither the input nor the device changes; a device that
-// nothing holds is written.  The device is read back through itself, so
-// that what its cache holds is seen.
-TEST(Safety, BlockDevicesInUseOrBackingTheInputAreRefused)
+// What the input is kept on is refused as the output, at any depth: a
+// loop device keeps its bytes in its backing file, a file system keeps its
+// files on its device, and an overlay reads its files from the layer
+// below.  No block device is an output at all: an S-record file is text.
+// Nothing is written, neither the input nor the output, which are read
+// back through themselves, so that what a device's cache holds is seen.
+TEST(Safety, StorageThatHoldsTheInputIsRefused)
 {
     verifies("REQ-050 REQ-057");
     if (windows())
-        GTEST_SKIP() << "Windows has no block devices";
+        GTEST_SKIP() << "Windows has no block devices or overlays";
+    // How disk.img is kept, and what is mounted on it.
+    enum Stack {
+        PLAIN,          // the input's bytes, then zeros, under LOOP
+        FREE,           // zeros, under LOOP, which nothing else holds
+        LOOP_OVER_LOOP, // as PLAIN, with OUTER_LOOP over LOOP
+        FILE_SYSTEM,    // ext4 with in.hex, mounted from LOOP on mnt
+        RELINKED,       // as FILE_SYSTEM, then linked as link.img and disk.img removed
+        NESTED,         // ext4 with inner.img, ext4 with in.hex, mounted in turn on mnt and inner
+        OVERLAY,        // no disk: lower/in.hex read through an overlay on merged
+    };
+    const std::string OUTER_LOOP = "<loop device over the loop device>";
     struct Call {
         const char* why;
         std::string infile, outfile;
-        bool file_system; // disk.img holds a file system with in.hex, mounted on mnt
-        bool refused = true;
+        Stack stack;
     };
     const Call calls[] = {
-        {"a loop device over the input", "disk.img", LOOP, false},
-        {"a loop device as the input, its backing file as the output", LOOP, "disk.img", false},
-        {"the loop device that holds the input's file system", "mnt/in.hex", LOOP, true},
+        {"a loop device over the input", "disk.img", LOOP, PLAIN},
+        {"a loop device as the input, its backing file as the output", LOOP, "disk.img", PLAIN},
+        {"a loop device that nothing holds, over a file of its own", "in.hex", LOOP, FREE},
+        {"a loop device over a loop device over the input", "disk.img", OUTER_LOOP, LOOP_OVER_LOOP},
+        {"the loop device that holds the input's file system", "mnt/in.hex", LOOP, FILE_SYSTEM},
         {"the backing file of the loop device that holds the input's file system", "mnt/in.hex",
-         "disk.img", true},
-        {"a loop device that nothing holds, over a file of its own", "in.hex", LOOP, false, false},
+         "disk.img", FILE_SYSTEM},
+        {"a second hard link to that backing file, the first removed", "mnt/in.hex", "link.img",
+         RELINKED},
+        {"the outer image of two nested loops, the input inside the inner", "inner/in.hex",
+         "disk.img", NESTED},
+        {"the lower layer's file of an overlay that the input is read through", "merged/in.hex",
+         "lower/in.hex", OVERLAY},
+    };
+    // An ext4 image of the files in folder, written at image.
+    auto ext4_image = [](const Sandbox& box, const std::string& folder, const std::string& image,
+                         std::size_t size, std::string& why) {
+        box.write(image, std::string(size, '\0'));
+        return run_tool({"mkfs.ext4", "-q", "-d", box.path(folder), box.path(image)}, why);
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
         Sandbox box;
         box.write("in.hex", INPUT);
-        std::string why;
-        if (call.file_system) {
+        std::optional<LoopDevice> loop;
+        std::optional<LoopDevice> second; // the outer loop, or the inner one of NESTED
+        Mounts mounts;                    // unmounted before the loops go
+        // The stack, set up; or why it could not be.
+        auto set_up = [&]() -> std::string {
+            std::string why;
+            const bool mounted = call.stack >= FILE_SYSTEM;
+            if (mounted && *Mounts::unavailable() != '\0')
+                return Mounts::unavailable();
+            if (call.stack == OVERLAY) {
+                std::filesystem::create_directory(box.file("lower"));
+                box.write("lower/in.hex", INPUT);
+                return mounts.overlay(box.path("lower"), box.path("merged"), why) ? "" : why;
+            }
             std::filesystem::create_directory(box.file("files"));
             box.write("files/in.hex", INPUT);
-            box.write("disk.img", std::string(256 * 1024, '\0'));
-            if (!run_tool({"mkfs.ext4", "-q", "-d", box.path("files"), box.path("disk.img")},
-                          why)) {
-                left_out("REQ-057", std::string(call.why) + ": " + why);
-                continue;
+            if (call.stack == NESTED) {
+                std::filesystem::create_directory(box.file("outer"));
+                if (!ext4_image(box, "files", "outer/inner.img", 256 * 1024, why)
+                    || !ext4_image(box, "outer", "disk.img", 1024 * 1024, why))
+                    return why;
+            } else if (mounted) {
+                if (!ext4_image(box, "files", "disk.img", 256 * 1024, why))
+                    return why;
+            } else {
+                box.write("disk.img", call.stack == FREE ? std::string(65536, '\0') : DISK);
             }
-        } else {
-            box.write("disk.img", call.refused ? DISK : std::string(65536, '\0'));
-        }
-        LoopDevice loop(box.path("disk.img"));
-        Mounts mounts;
-        if (loop.path().empty()) {
-            left_out("REQ-057", std::string(call.why) + ": " + loop.why());
-            continue;
-        }
-        if (call.file_system
-            && (*Mounts::unavailable() != '\0'
-                    ? (why = Mounts::unavailable(), true)
-                    : !mounts.device(loop.path(), "ext4", box.path("mnt"), why))) {
+            loop.emplace(box.path("disk.img"));
+            if (loop->path().empty())
+                return loop->why();
+            if (mounted && !mounts.device(loop->path(), "ext4", box.path("mnt"), why))
+                return why;
+            if (call.stack == RELINKED) {
+                std::filesystem::create_hard_link(box.file("disk.img"), box.file("link.img"));
+                std::filesystem::remove(box.file("disk.img"));
+            }
+            if (call.stack == NESTED || call.stack == LOOP_OVER_LOOP) {
+                second.emplace(call.stack == NESTED ? box.path("mnt/inner.img") : loop->path());
+                if (second->path().empty())
+                    return second->why();
+                if (call.stack == NESTED
+                    && !mounts.device(second->path(), "ext4", box.path("inner"), why))
+                    return why;
+            }
+            return "";
+        };
+        const std::string why = set_up();
+        if (!why.empty()) {
             left_out("REQ-057", std::string(call.why) + ": " + why);
             continue;
         }
-        const std::string image = box.read("disk.img");
-        auto named = [&loop](const std::string& name) { return name == LOOP ? loop.path() : name; };
-        Outcome run = box.run({named(call.infile), named(call.outfile)}, "");
-        if (!call.refused) {
-            const std::string converted = S0_LINE + "S106003002337A1A\nS9030000FC\n";
-            EXPECT_EQ(run.status, 0);
-            EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
-            EXPECT_TRUE(box.read(loop.path()) == converted + image.substr(converted.size()));
-            continue;
-        }
+        auto named = [&](const std::string& name) {
+            return name == LOOP ? loop->path() : name == OUTER_LOOP ? second->path() : name;
+        };
+        const std::string infile = named(call.infile);
+        const std::string outfile = named(call.outfile);
+        const std::string input = box.read(infile);
+        const std::string output = box.read(outfile);
+        Outcome run = box.run({infile, outfile}, "");
         EXPECT_EQ(run.status, 255);
         EXPECT_EQ(run.console, REFUSED);
-        EXPECT_TRUE(box.read("disk.img") == image);
-        EXPECT_TRUE(box.read(loop.path()) == image);
-        if (call.file_system) {
-            EXPECT_EQ(box.read("mnt/in.hex"), INPUT);
-        }
+        EXPECT_TRUE(box.read(infile) == input);
+        EXPECT_TRUE(box.read(outfile) == output);
+        EXPECT_EQ(box.read(call.stack == OVERLAY ? "lower/in.hex" : "in.hex"), INPUT);
     }
 }
 
@@ -273,6 +363,12 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
          NODE, 255, INPUT, ON_INPUT, READ_WRITE},
         {"standard output appended to the input's name in other letter case", "REQ-058", CASE_INPUT,
          "out.s19", CASE_VARIANT, 255, INPUT, ON_INPUT, APPENDED},
+        {"standard output appended to an input that may not be read", "REQ-056", UNREADABLE_INPUT,
+         "out.s19", "in.hex", 255, INPUT, ON_INPUT, APPENDED},
+        {"standard output redirected to outfile, a file of another user's", "REQ-052", "in.hex",
+         OTHERS_OUTPUT, "out.s19", 255, REFUSED},
+        {"standard output redirected to outfile's name in other letter case", "REQ-058", "in.hex",
+         CASE_INPUT, CASE_VARIANT, 255, REFUSED},
     };
     for (const Call& call : calls) {
         SCOPED_TRACE(call.why);
@@ -282,7 +378,8 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
         // devices as files.
         if (windows() && call.status != 0
             && (!WINDOWS_HARNESS || call.outfile == "/dev/stdout" || call.outfile == LOOP
-                || call.outfile == NODE || call.infile == LOOP))
+                || call.outfile == NODE || call.infile == LOOP || call.infile == UNREADABLE_INPUT
+                || call.outfile == OTHERS_OUTPUT || call.outfile == CASE_INPUT))
             continue;
         Sandbox box;
         box.write("in.hex", INPUT);
@@ -296,24 +393,34 @@ TEST(Safety, ConsoleFileIsNeitherOutputNorInput)
             }
         }
         std::optional<CaseFolder> folder;
-        if (call.infile == CASE_INPUT) {
+        if (call.infile == CASE_INPUT || call.outfile == CASE_INPUT) {
             folder.emplace(box);
             if (!folder->why.empty()) {
                 left_out(call.requirement, std::string(call.why) + ": " + folder->why);
                 continue;
             }
-            box.write(folder->input, INPUT);
+            if (call.infile == CASE_INPUT)
+                box.write(folder->input, INPUT);
         }
+        if (call.infile == UNREADABLE_INPUT)
+            make_unreadable(box, "in.hex");
+        if (call.outfile == OTHERS_OUTPUT
+            && !give_to_another_user(box, "out.s19", call.requirement, call.why))
+            continue;
         auto named = [&loop, &folder](const std::string& name) {
-            return name == LOOP           ? loop->path()
-                   : name == NODE         ? "node"
-                   : name == CASE_INPUT   ? folder->input
-                   : name == CASE_VARIANT ? folder->variant
-                                          : name;
+            return name == LOOP               ? loop->path()
+                   : name == NODE             ? "node"
+                   : name == CASE_INPUT       ? folder->input
+                   : name == CASE_VARIANT     ? folder->variant
+                   : name == UNREADABLE_INPUT ? "in.hex"
+                   : name == OTHERS_OUTPUT    ? "out.s19"
+                                              : name;
         };
         const std::string console = named(call.stdout_path);
         Outcome run =
             box.run({named(call.infile), named(call.outfile)}, "", "", call.opening + console);
+        std::filesystem::permissions(box.file("in.hex"), std::filesystem::perms::owner_read,
+                                     std::filesystem::perm_options::add);
         EXPECT_EQ(run.status, call.status);
         EXPECT_EQ(run.errors, call.errors);
         // Standard output's file is the input where it was not emptied:
@@ -356,15 +463,15 @@ TEST(Safety, DistinctFilesConvert)
 {
     verifies("REQ-007 REQ-054");
     enum Setup {
-        COPY,
+        OUTPUT_OF_ANOTHER_USER,
         NAMES_OUTSIDE_THE_ANSI_CODE_PAGE,
         ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE,
         READ_ONLY_INPUT,
         SAME_INODE_ON_ANOTHER_FILE_SYSTEM
     };
-    for (Setup setup :
-         {COPY, NAMES_OUTSIDE_THE_ANSI_CODE_PAGE, ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE,
-          READ_ONLY_INPUT, SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
+    for (Setup setup : {OUTPUT_OF_ANOTHER_USER, NAMES_OUTSIDE_THE_ANSI_CODE_PAGE,
+                        ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE, READ_ONLY_INPUT,
+                        SAME_INODE_ON_ANOTHER_FILE_SYSTEM}) {
         SCOPED_TRACE(setup);
         // Wine opens files in its server, which runs outside this test's
         // mount namespace and so sees none of its mounts.
@@ -377,7 +484,13 @@ TEST(Safety, DistinctFilesConvert)
         std::optional<CaseFolder> folder;
         std::string in = "in.hex";
         std::string out = "out.s19";
-        if (setup == ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE) {
+        if (setup == OUTPUT_OF_ANOTHER_USER) {
+            if (windows())
+                continue; // no leases, and files are shared as they are opened
+            box.write(in, INPUT);
+            if (!give_to_another_user(box, out, "REQ-054", "an output of another user's"))
+                continue;
+        } else if (setup == ANOTHER_NAME_WHERE_NAMES_ARE_CASE_INSENSITIVE) {
             folder.emplace(box);
             if (!folder->why.empty()) {
                 left_out("REQ-054", "a case-insensitive folder: " + folder->why);
@@ -386,10 +499,6 @@ TEST(Safety, DistinctFilesConvert)
             in = folder->input;
             out = in.substr(0, in.size() - 6) + "in.s19"; // as long as in.hex, and as alike
             box.write(in, INPUT);
-        } else if (setup == COPY) {
-            out = "copy.hex";
-            box.write(in, INPUT);
-            box.write(out, INPUT);
         } else if (setup == NAMES_OUTSIDE_THE_ANSI_CODE_PAGE) {
             in = "fw-日本-ü.hex";
             out = "fw-日本-ü.s19";
@@ -430,6 +539,53 @@ TEST(Safety, DistinctFilesConvert)
         EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
         EXPECT_EQ(run.output, S0_LINE + "S106003002337A1A\nS9030000FC\n");
         EXPECT_EQ(box.read(in), INPUT);
+    }
+}
+
+// What an existing outfile holds decides: any text, or the S-records of an
+// earlier run, is replaced whole; Intel HEX is an input, named as the
+// output because the arguments were given the wrong way round, and is
+// refused and kept as it was.
+TEST(Safety, ExistingOutputIsReplacedUnlessItHoldsIntelHex)
+{
+    verifies("REQ-006 REQ-008 REQ-042");
+    const std::string CONVERTED = S0_LINE + "S106003002337A1A\nS9030000FC\n";
+    struct Call {
+        const char* why;
+        std::string input, output; // what fw.s19 and fw.hex hold before the run
+        bool readable = true;      // whether fw.hex may be read, and so looked into
+    };
+    const Call calls[] = {
+        {"text of any length", INPUT, std::string(5000, 'x')},
+        {"the S-records of an earlier, longer run", INPUT, CONVERTED + CONVERTED},
+        {"Intel HEX that may be written but not read", INPUT, INPUT, false},
+        {"Intel HEX: the arguments swapped", CONVERTED, INPUT},
+        {"Intel HEX after blank lines, its mark with bit 7 set", CONVERTED,
+         " \t\r\n\n\xBA" + INPUT.substr(1)},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(call.why);
+        if (!call.readable && windows())
+            continue; // mode bits are POSIX's
+        Sandbox box;
+        box.write("fw.s19", call.input);
+        box.write("fw.hex", call.output);
+        if (!call.readable)
+            make_unreadable(box, "fw.hex");
+        Outcome run = box.run({"fw.s19", "fw.hex"}, "");
+        std::filesystem::permissions(box.file("fw.hex"), std::filesystem::perms::owner_read,
+                                     std::filesystem::perm_options::add);
+        run.output = box.read_text("fw.hex");
+        EXPECT_EQ(box.read("fw.s19"), call.input);
+        if (call.input == INPUT) {
+            EXPECT_EQ(run.status, 0);
+            EXPECT_EQ(run.console, BANNER + "File successfully converted\n");
+            EXPECT_EQ(run.output, CONVERTED);
+            continue;
+        }
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.console, BANNER + "Error -- S-record file is an Intel hex file\n");
+        EXPECT_EQ(box.read("fw.hex"), call.output);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #ifdef __linux__
+#include <linux/securebits.h>
 #include <sys/prctl.h>
 #endif
 
@@ -87,8 +88,17 @@ static void redirect(int fd, const std::string& file, int flags)
 
 // In the child only: start the program as a shell would, whatever this
 // process has done to its own signals, and within its limits.
-static void reset_process_state(long file_size_limit)
+static void reset_process_state(long file_size_limit, bool unprivileged)
 {
+#ifdef __linux__
+    // Root that gains no capabilities when it runs a program.
+    if (unprivileged && geteuid() == 0
+        && (prctl(PR_SET_SECUREBITS, SECBIT_NOROOT | SECBIT_NOROOT_LOCKED) != 0
+            || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0))
+        _exit(126);
+#else
+    (void)unprivileged;
+#endif
     for (int sig = 1; sig < NSIG; ++sig)
         std::signal(sig, SIG_DFL); // fails harmlessly for SIGKILL and the like
     sigset_t none;
@@ -249,7 +259,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         redirect(2, err, O_WRONLY | O_CREAT | O_TRUNC); // emptied, whatever else goes
         if (console.with_errors)
             dup2(1, 2);
-        reset_process_state(file_size_limit_);
+        reset_process_state(file_size_limit_, unprivileged_);
         if (chosen != nullptr)
             execve(argv[0], argv.data(), envp.data());
         else
