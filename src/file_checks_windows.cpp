@@ -68,11 +68,15 @@ static WCHAR final_paths[2][32768]; // the longest a path can be
 
 static bool case_variants(HANDLE a, HANDLE b)
 {
+    // Only disk files have paths to compare (and Wine 8's server ends when
+    // asked for the path of a pipe whose reader has gone).
+    if (GetFileType(a) != FILE_TYPE_DISK || GetFileType(b) != FILE_TYPE_DISK)
+        return false;
     for (int i = 0; i < 2; ++i) {
         const DWORD length =
             GetFinalPathNameByHandleW(i == 0 ? a : b, final_paths[i], 32768, FILE_NAME_NORMALIZED);
         if (length == 0 || length >= 32768)
-            return false; // no disk file, or one that Wine inherits from a Unix process
+            return false; // as a standard stream that Wine inherits from a Unix process
     }
     return CompareStringOrdinal(final_paths[0], -1, final_paths[1], -1, TRUE) == CSTR_EQUAL;
 }
