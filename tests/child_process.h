@@ -12,9 +12,6 @@
 // The words of MAVRID_TEST_LAUNCHER, empty when there is none.
 const std::vector<std::string>& launcher();
 
-// The whole of a file's bytes, empty when it cannot be read.
-std::string read_file(const std::string& file);
-
 // The environment that choose_environment chose, or nullptr for the
 // harness's own.
 const std::vector<std::string>* chosen_environment();

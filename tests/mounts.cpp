@@ -15,13 +15,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform.h"
 #include "run_mavrid.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <sys/stat.h>
-#include <sys/wait.h>
 #endif
 
 #ifdef __linux__
@@ -157,6 +157,11 @@ LoopDevice::LoopDevice(const std::string& backing)
         fd_ = -1;
     } else {
         path_ = device;
+        // Detached by the kernel once nothing holds it, should this process
+        // end before its destructor runs.
+        loop_info64 autoclear{};
+        autoclear.lo_flags = LO_FLAGS_AUTOCLEAR;
+        ioctl(fd_, LOOP_SET_STATUS64, &autoclear);
     }
     if (file >= 0)
         close(file);
@@ -183,34 +188,21 @@ bool LoopDevice::second_node(const std::string& node)
 
 bool run_tool(const std::vector<std::string>& words, std::string& why)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        for (int fd = 0; fd <= 2; ++fd)
-            dup2(null, fd);
+    Launch launch;
+    launch.words = words;
+    launch.prepare = [] {
         const char* path = std::getenv("PATH");
         setenv(
             "PATH",
             (std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin:/usr/bin:/bin").c_str(),
             1);
-        std::vector<std::string> args = words;
-        std::vector<char*> argv;
-        for (std::string& word : args)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-        why = words[0] + ": could not be started";
-        return false;
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    };
+    const int status = run(launch, std::chrono::seconds(60));
+    if (status == 0)
         return true;
-    why = WIFEXITED(status) && WEXITSTATUS(status) == 127
-              ? words[0] + ": not found"
-              : words[0] + " failed (status " + std::to_string(status) + ")";
+    why = status < 0      ? words[0] + ": could not be started"
+          : status == 127 ? words[0] + ": not found"
+                          : words[0] + " failed (status " + std::to_string(status) + ")";
     return false;
 }
 
@@ -235,7 +227,15 @@ CaseInsensitiveFolder::CaseInsensitiveFolder(const std::string& image, const std
         why_ = Mounts::unavailable();
         return;
     }
-    mounts_.fuse({"mount.exfat-fuse", "-o", "direct_io", loop_.path(), dir}, dir, why_);
+    if (!mounts_.fuse({"mount.exfat-fuse", "-o", "direct_io", loop_.path(), dir}, dir, why_))
+        return;
+    // Not every exFAT in FUSE folds letter case (exfat-fuse 1.3.0 did not).
+    std::ofstream(dir + "/case.probe") << "probe";
+    struct stat folded {};
+    if (stat((dir + "/CASE.PROBE").c_str(), &folded) != 0)
+        why_ =
+            "this exFAT in FUSE tells letter case apart: " + dir + "/CASE.PROBE is not case.probe";
+    std::remove((dir + "/case.probe").c_str());
 }
 #else
 const char* Mounts::unavailable()
@@ -282,11 +282,6 @@ bool LoopDevice::second_node(const std::string&)
 #endif
 
 #ifdef _WIN32
-static std::wstring wide(const std::string& utf8)
-{
-    return as_path(utf8).wstring();
-}
-
 // A letter that Wine's prefix maps may be missing from the list of drives,
 // and Wine then resolves it by its prefix, not by the new mapping; so a
 // mapping counts only once a file made in folder is seen through it.
@@ -299,13 +294,13 @@ DriveLetter::DriveLetter(const std::string& folder)
     for (char letter = 'M'; letter <= 'Y' && letter_.empty(); ++letter) {
         std::string name = std::string(1, letter) + ":";
         if ((drives & (1u << (letter - 'A'))) != 0
-            || DefineDosDeviceW(0, wide(name).c_str(), target.c_str()) == 0)
+            || DefineDosDeviceW(0, widen(name).c_str(), target.c_str()) == 0)
             continue;
         std::error_code unseen;
         if (std::filesystem::exists(as_path(name + "\\" + marker), unseen))
             letter_ = name;
         else
-            DefineDosDeviceW(DDD_REMOVE_DEFINITION, wide(name).c_str(), nullptr);
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION, widen(name).c_str(), nullptr);
     }
     std::filesystem::remove(as_path(folder + "/" + marker));
     if (letter_.empty())
@@ -315,7 +310,7 @@ DriveLetter::DriveLetter(const std::string& folder)
 DriveLetter::~DriveLetter()
 {
     if (!letter_.empty())
-        DefineDosDeviceW(DDD_REMOVE_DEFINITION, wide(letter_).c_str(), nullptr);
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, widen(letter_).c_str(), nullptr);
 }
 #else
 // Wine keeps its drive letters as symbolic links in its prefix.
@@ -366,12 +361,12 @@ OtherWineDrive::OtherWineDrive(const std::string& file)
                                + std::to_string(made++);
     const std::u8string leaf = as_path(file).filename().u8string();
     const std::string name = folder + "\\" + std::string(leaf.begin(), leaf.end());
-    if (CreateDirectoryW(wide(folder).c_str(), nullptr) == 0) {
+    if (CreateDirectoryW(widen(folder).c_str(), nullptr) == 0) {
         why_ = "no folder " + folder + " (error " + std::to_string(GetLastError()) + ")";
         return;
     }
     folder_ = folder;
-    if (CreateHardLinkW(wide(name).c_str(), wide(file).c_str(), nullptr) == 0) {
+    if (CreateHardLinkW(widen(name).c_str(), widen(file).c_str(), nullptr) == 0) {
         why_ = "no hard link in " + folder + " (error " + std::to_string(GetLastError()) + ")";
         return;
     }
@@ -395,9 +390,14 @@ OtherWineDrive::OtherWineDrive(const std::string& file)
     }
     const std::string folder =
         "mavrid-test-" + std::to_string(getpid()) + "-" + std::to_string(std::rand());
-    folder_ =
-        (prefix != nullptr && *prefix != '\0' ? std::string(prefix) : std::string(home) + "/.wine")
-        + "/drive_c/" + folder;
+    const std::string wine =
+        prefix != nullptr && *prefix != '\0' ? std::string(prefix) : std::string(home) + "/.wine";
+    std::error_code unknown;
+    if (!std::filesystem::equivalent(wine + "/dosdevices/c:", wine + "/drive_c", unknown)) {
+        why_ = "drive C: of the Wine prefix " + wine + " is not its drive_c";
+        return;
+    }
+    folder_ = wine + "/drive_c/" + folder;
     const std::string leaf = std::filesystem::path(file).filename().string();
     std::error_code failed;
     std::filesystem::create_directory(folder_, failed);

@@ -205,14 +205,6 @@ void Sandbox::write(const std::string& name, const std::string& bytes) const
     std::ofstream(file(name), std::ios::binary) << bytes;
 }
 
-std::string read_file(const std::string& file)
-{
-    std::ifstream in(as_path(file), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string Sandbox::read(const std::string& name) const
 {
     return read_file(path(name));

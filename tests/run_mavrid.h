@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 // The two banner lines and the empty line that open every run.  Inline, so
 // that it is built before the tests' own constants that use it.
 inline const std::string BANNER = "Intel Hex to Motorola S-Record Converter Ver 0.1\n"
@@ -44,9 +46,6 @@ void choose_environment(const std::vector<std::string>& variables);
 // output lines end in CR LF.
 bool windows();
 
-// Whether a Windows program under test runs under Wine rather than Windows.
-bool under_wine();
-
 // Whether this suite itself is a Windows program, which starts the program
 // under test through CreateProcess rather than fork and exec.
 #ifdef _WIN32
@@ -63,13 +62,6 @@ inline constexpr long DATA_LIMIT_KIB = 1024;
 
 // Whether runs are held to DATA_LIMIT_KIB; if not, why not.
 bool data_limited(std::string& why_not);
-
-// Given as stdin_path or stdout_path: the child starts with that
-// descriptor closed.
-inline const std::string CLOSED = "<closed>";
-
-// The null device, as the harness and the program name it.
-inline const std::string NULL_DEVICE = WINDOWS_HARNESS ? "NUL" : "/dev/null";
 
 // Name the requirements (REQ-NNN, separated by blanks) that the current
 // test verifies whenever it passes, whichever of its rows could be set up:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The mavrid authors
-// spawn_posix.cpp -- starting the program under test with fork and exec.
+// spawn_posix.cpp -- running the program under test, and every process it
+// starts, as one: in a PID namespace of its own where this process may make
+// one, which the kernel ends as a whole.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -21,21 +23,19 @@
 
 #ifdef __linux__
 #include <linux/securebits.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #endif
 
 #include "child_process.h"
+#include "platform.h"
 #include "run_mavrid.h"
 
 bool running_as_root()
 {
     return geteuid() == 0;
-}
-
-// A Windows program runs here only through Wine.
-bool under_wine()
-{
-    return true;
 }
 
 FullDevice::FullDevice()
@@ -71,19 +71,6 @@ NamedPipe::~NamedPipe()
 {
     kill(static_cast<pid_t>(writer_), SIGKILL);
     waitpid(static_cast<pid_t>(writer_), nullptr, 0);
-}
-
-// Point fd at file, opened with flags, or close it; in the child only.
-static void redirect(int fd, const std::string& file, int flags)
-{
-    if (file == CLOSED) {
-        close(fd);
-        return;
-    }
-    int opened = open(file.c_str(), flags, 0644);
-    if (opened < 0 || dup2(opened, fd) < 0)
-        _exit(126);
-    close(opened);
 }
 
 // In the child only: start the program as a shell would, whatever this
@@ -134,52 +121,85 @@ static void feed(int fd, const std::string& input, std::size_t& done)
     }
 }
 
-// This process's children, as /proc names them; those that have ended are
-// reaped, not counted.
-static std::vector<pid_t> live_children()
+// Whether a process still runs: a zombie counts while a thread of it does,
+// as a group leader that ended its own thread and left others running.
+static bool alive(pid_t pid)
 {
-    std::vector<pid_t> children;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return children;
-    const long self = getpid();
-    for (const dirent* entry = readdir(proc); entry != nullptr; entry = readdir(proc)) {
-        const auto pid = static_cast<pid_t>(std::atol(entry->d_name));
-        const std::string stat = pid > 0 ? read_file("/proc/" + std::to_string(pid) + "/stat") : "";
-        const std::size_t name_end = stat.rfind(')'); // the name may hold anything
-        char state = 0;
-        long parent = 0;
-        if (name_end == std::string::npos
-            || std::sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) != 2
-            || parent != self)
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    if (folder == nullptr)
+        return false;
+    bool running = false;
+    for (const dirent* entry = readdir(folder); entry != nullptr && !running;
+         entry = readdir(folder)) {
+        if (entry->d_name[0] == '.')
             continue;
-        if (state == 'Z')
-            waitpid(pid, nullptr, WNOHANG);
-        else
-            children.push_back(pid);
+        const std::string stat = read_file(tasks + "/" + entry->d_name + "/stat");
+        const std::size_t name_end = stat.rfind(')'); // the name may hold anything
+        running = name_end != std::string::npos && name_end + 2 < stat.size()
+                  && stat[name_end + 2] != 'Z' && stat[name_end + 2] != 'X';
     }
-    closedir(proc);
-    return children;
+    closedir(folder);
+    return running;
 }
 
-// End every process that a run left behind, and name each.  This process
-// is their subreaper, so whatever the program started, and its children in
-// turn, became a child of this one when its parent ended; ending one makes
-// its own children ours, so the search goes on until none is left.
+// The processes that /proc lists and that pass the test, but this one.
+template <typename Test> static std::vector<pid_t> processes_where(Test test)
+{
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return found;
+    for (const dirent* entry = readdir(proc); entry != nullptr; entry = readdir(proc)) {
+        const auto pid = static_cast<pid_t>(std::atol(entry->d_name));
+        if (pid > 0 && pid != getpid() && test(pid))
+            found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+static std::string name_of(pid_t pid)
+{
+    std::string name = read_file("/proc/" + std::to_string(pid) + "/comm");
+    name.erase(name.find_last_not_of('\n') + 1);
+    return std::to_string(pid) + " (" + name + ")";
+}
+
+// The processes whose parent is this one, as /proc says.
+static bool child_of_this(pid_t pid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t name_end = stat.rfind(')');
+    char state = 0;
+    long parent = 0;
+    return name_end != std::string::npos
+           && std::sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) == 2
+           && parent == getpid();
+}
+
+// Without a namespace: end every process that a run left behind, and name
+// each.  This process is their subreaper, so whatever the program started,
+// and its children in turn, became a child of this one when its parent
+// ended; ending one makes its own children ours, so the search goes on
+// until none is left.  Those that have ended are reaped on the way.
 static std::vector<std::string> end_left_behind(const std::vector<pid_t>& before)
 {
     std::vector<std::string> ended;
     for (int round = 0; round < 1000; ++round) {
         std::vector<pid_t> left;
-        for (pid_t pid : live_children())
-            if (std::find(before.begin(), before.end(), pid) == before.end())
+        for (pid_t pid : processes_where(child_of_this)) {
+            if (std::find(before.begin(), before.end(), pid) != before.end())
+                continue;
+            if (alive(pid))
                 left.push_back(pid);
+            else
+                waitpid(pid, nullptr, WNOHANG);
+        }
         if (left.empty())
             break;
         for (pid_t pid : left) {
-            std::string name = read_file("/proc/" + std::to_string(pid) + "/comm");
-            name.erase(name.find_last_not_of('\n') + 1);
-            ended.push_back(std::to_string(pid) + " (" + name + ")");
+            ended.push_back(name_of(pid));
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
@@ -197,22 +217,89 @@ static void become_subreaper()
 #endif
 }
 
+#ifdef __linux__
+// The first process of a PID namespace of its own, which the kernel ends,
+// and every process in it, when it ends, and when this process ends too.
+// It starts the program, writes its wait status to report, and reaps what
+// is left until it is ended; -1 where no namespace may be made here.  The
+// namespace has a /proc of its own, so that the program's process IDs are
+// those /proc names.
+static pid_t start_in_namespace(const Launch& launch, int report)
+{
+    const auto init = static_cast<pid_t>(syscall(SYS_clone, CLONE_NEWPID | CLONE_NEWNS | SIGCHLD,
+                                                 nullptr, nullptr, nullptr, nullptr));
+    if (init != 0)
+        return init;
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Private first: a /proc mounted on a shared mount would reach the system's.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+        mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
+    const pid_t program = start(launch);
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fd != report)
+            close(fd);
+    int status = 127 << 8;
+    while (program > 0 && waitpid(program, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (write(report, &status, sizeof status) != sizeof status)
+        _exit(126);
+    close(report);
+    for (;;)
+        if (waitpid(-1, nullptr, 0) < 0 && errno == ECHILD)
+            pause();
+}
+
+static std::string namespace_of(pid_t pid)
+{
+    char link[64] = "";
+    const std::string name = "/proc/" + std::to_string(pid) + "/ns/pid";
+    const ssize_t n = readlink(name.c_str(), link, sizeof link - 1);
+    return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+}
+#else
+static pid_t start_in_namespace(const Launch&, int)
+{
+    return -1;
+}
+
+static std::string namespace_of(pid_t)
+{
+    return "";
+}
+#endif
+
 Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output_name,
                        const std::string& stdin_path, const std::string& stdout_path,
                        const std::string* piped_input) const
 {
-    const std::string folder = run_folder();
-    const std::string in = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
     const Redirection console = redirection_of(stdout_path);
-    const std::string out = console.path.empty() ? console_file() : path(console.path);
-    const int out_flags = console.opening == Redirection::APPENDED ? O_WRONLY | O_CREAT | O_APPEND
-                          : console.opening == Redirection::READ_WRITE
-                              ? O_RDWR | O_CREAT
-                              : O_WRONLY | O_CREAT | O_TRUNC;
-    const std::string err = errors_file();
+    Launch launch;
+    launch.words = words;
+    launch.environment = chosen_environment();
+    launch.folder = run_folder();
+    launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
+    launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
+    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
+                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
+                                                                              : Standard::EMPTIED;
+    launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
+    launch.errors_to_output = console.with_errors;
+    const long file_size_limit = file_size_limit_;
+    const bool unprivileged = unprivileged_;
+    const bool windows_program = windows();
+    launch.prepare = [file_size_limit, unprivileged, windows_program] {
+        // Wine turns Windows file names into Unix ones through the locale's
+        // character set: UTF-8, as on any current system.
+        if (windows_program)
+            setenv("LC_ALL", "C.UTF-8", 1);
+        reset_process_state(file_size_limit, unprivileged);
+    };
     int pipe_fds[2] = {-1, -1};
-    if (piped_input != nullptr && pipe(pipe_fds) != 0)
-        throw std::runtime_error("pipe failed");
+    if (piped_input != nullptr) {
+        if (pipe2(pipe_fds, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        launch.standard[0].descriptor = pipe_fds[0];
+    }
     // The child may stop reading at a fault; a broken pipe is no error here.
     struct sigaction ignore {
     }, previous{};
@@ -220,52 +307,28 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     sigaction(SIGPIPE, &ignore, &previous);
     // A launcher's own processes, such as the server and services that Wine
     // starts for its prefix, may outlive a run by design; the processes a
-    // program leaves are looked for only when it runs by itself.
+    // program leaves are looked for only when it runs by itself: in a PID
+    // namespace where one may be made, or else as this process's orphans.
     const bool watched = launcher().empty();
-    if (watched)
+    int report[2] = {-1, -1};
+    pid_t init = -1;
+    if (watched && pipe2(report, O_CLOEXEC) == 0) {
+        init = start_in_namespace(launch, report[1]);
+        close(report[1]);
+        if (init < 0) {
+            close(report[0]);
+            report[0] = -1;
+        }
+    }
+    if (watched && init < 0)
         become_subreaper();
-    const std::vector<pid_t> before = watched ? live_children() : std::vector<pid_t>{};
-    // Built before the fork, which a program with threads needs.
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const std::vector<std::string>* chosen = chosen_environment();
-    std::vector<std::string> variables = chosen != nullptr ? *chosen : std::vector<std::string>{};
-    std::vector<char*> envp;
-    for (std::string& v : variables)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
+    const std::vector<pid_t> before =
+        watched && init < 0 ? processes_where(child_of_this) : std::vector<pid_t>{};
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + run_deadline();
-    pid_t pid = fork();
+    const pid_t pid = init >= 0 ? init : start(launch);
     if (pid < 0)
         throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0)
-            _exit(126);
-        // Wine turns Windows file names into Unix ones through the locale's
-        // character set: UTF-8, as on any current system.
-        if (windows())
-            setenv("LC_ALL", "C.UTF-8", 1);
-        if (piped_input != nullptr) {
-            dup2(pipe_fds[0], 0);
-            close(pipe_fds[0]);
-            close(pipe_fds[1]);
-        } else {
-            redirect(0, in, O_RDONLY);
-        }
-        redirect(1, out, out_flags);
-        redirect(2, err, O_WRONLY | O_CREAT | O_TRUNC); // emptied, whatever else goes
-        if (console.with_errors)
-            dup2(1, 2);
-        reset_process_state(file_size_limit_, unprivileged_);
-        if (chosen != nullptr)
-            execve(argv[0], argv.data(), envp.data());
-        else
-            execvp(argv[0], argv.data());
-        _exit(127);
-    }
     std::size_t fed = 0;
     if (piped_input != nullptr) {
         close(pipe_fds[0]);
@@ -275,9 +338,21 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     // open: the run must end at the end record, not at the end of the
     // stream.  Any run still going at the deadline is stopped.
     int wait_status = 0;
-    int pause_us = 50;
+    int pause_ms = 1;
     bool killed = false;
-    while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+    for (bool ended = false; !ended;) {
+        if (init >= 0) {
+            pollfd reported = {report[0], POLLIN, 0};
+            ended = poll(&reported, 1, pause_ms) > 0
+                    && ::read(report[0], &wait_status, sizeof wait_status) == sizeof wait_status;
+        } else {
+            ended = waitpid(pid, &wait_status, WNOHANG) == pid;
+            if (!ended)
+                usleep(static_cast<useconds_t>(pause_ms) * 1000);
+        }
+        pause_ms = std::min(2 * pause_ms, 10);
+        if (ended)
+            break;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &wait_status, 0);
@@ -289,16 +364,11 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
                 << std::chrono::duration_cast<std::chrono::milliseconds>(deadline - started).count()
                 << " ms:" << command;
             killed = true;
+            init = -1; // and with it, all it held
             break;
         }
-        if (piped_input != nullptr && fed < piped_input->size()) {
-            pollfd writable = {pipe_fds[1], POLLOUT, 0};
-            poll(&writable, 1, 1);
+        if (piped_input != nullptr && fed < piped_input->size())
             feed(pipe_fds[1], *piped_input, fed);
-        } else {
-            usleep(static_cast<useconds_t>(pause_us));
-            pause_us = std::min(2 * pause_us, 10000);
-        }
     }
     run_ended(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
                                                                     - started),
@@ -306,8 +376,21 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
     if (piped_input != nullptr)
         close(pipe_fds[1]);
     sigaction(SIGPIPE, &previous, nullptr);
-    const std::vector<std::string> left =
-        watched ? end_left_behind(before) : std::vector<std::string>{};
+    if (report[0] >= 0)
+        close(report[0]);
+    std::vector<std::string> left;
+    if (init >= 0) {
+        // Whatever is still alive in the namespace is named, then ended with it.
+        const std::string ns = namespace_of(init);
+        for (pid_t leftover : processes_where([&ns, init](pid_t p) {
+                 return p != init && !ns.empty() && namespace_of(p) == ns && alive(p);
+             }))
+            left.push_back(name_of(leftover));
+        kill(init, SIGKILL);
+        waitpid(init, nullptr, 0);
+    } else if (watched && report[0] < 0) {
+        left = end_left_behind(before);
+    }
     if (!left.empty()) {
         std::string names;
         for (const std::string& name : left)
@@ -316,9 +399,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
                            + " process(es) running when it ended, which the harness ended: "
                            + names);
     }
-    Outcome result =
-        outcome(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
-                output_name, killed);
+    Outcome result = outcome(shell_status(wait_status), output_name, killed);
     result.left_behind = static_cast<int>(left.size());
     return result;
 }

@@ -15,26 +15,12 @@
 #include <thread>
 
 #include "child_process.h"
+#include "platform.h"
 #include "run_mavrid.h"
 
 bool running_as_root()
 {
     return false;
-}
-
-// Wine's ntdll has functions of its own.
-bool under_wine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-// The harness's names are UTF-8, as the manifest makes the narrow calls.
-static std::wstring widen(const std::string& text)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
 }
 
 // A pipe name of its own for every pipe this process makes.
@@ -143,50 +129,6 @@ NamedPipe::~NamedPipe()
     close_server(server_);
 }
 
-// One word of a command line, quoted as the C runtime splits it again.
-static std::wstring quoted(const std::wstring& word)
-{
-    if (!word.empty() && word.find_first_of(L" \t\n\"") == std::wstring::npos)
-        return word;
-    std::wstring q = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : word) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        q.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        q += c;
-    }
-    q.append(2 * backslashes, L'\\');
-    return q + L"\"";
-}
-
-// A standard handle for the child, inheritable: the file opened for reading,
-// or for writing as opening says; none for CLOSED.
-static HANDLE standard_handle(const std::string& file, bool write,
-                              Redirection::Opening opening = Redirection::EMPTIED)
-{
-    if (file == CLOSED)
-        return nullptr;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    bool device = file == NULL_DEVICE || file.rfind("\\\\", 0) == 0;
-    DWORD access = !write                               ? GENERIC_READ
-                   : opening == Redirection::APPENDED   ? FILE_APPEND_DATA | SYNCHRONIZE
-                   : opening == Redirection::READ_WRITE ? GENERIC_READ | GENERIC_WRITE
-                                                        : GENERIC_WRITE;
-    DWORD creation = !write || device                  ? OPEN_EXISTING
-                     : opening == Redirection::EMPTIED ? CREATE_ALWAYS
-                                                       : OPEN_ALWAYS;
-    HANDLE h = CreateFileW(widen(file).c_str(), access,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                           creation, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("cannot open " + file + " for the child");
-    return h;
-}
-
 Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output_name,
                        const std::string& stdin_path, const std::string& stdout_path,
                        const std::string* piped_input) const
@@ -195,91 +137,48 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         ADD_FAILURE() << "standard input from a pipe is for POSIX systems";
         return {};
     }
-    std::wstring command;
-    for (const std::string& w : words)
-        command += (command.empty() ? L"" : L" ") + quoted(widen(w));
-    HANDLE in = standard_handle(stdin_path.empty() ? NULL_DEVICE : path(stdin_path), false);
     const Redirection console = redirection_of(stdout_path);
-    HANDLE out = standard_handle(console.path.empty() ? console_file() : path(console.path), true,
-                                 console.opening);
-    HANDLE err = standard_handle(errors_file(), true); // emptied, whatever else goes
-    if (console.with_errors) {
-        CloseHandle(err);
-        err = out;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    PROCESS_INFORMATION process{};
-    std::wstring folder = widen(run_folder());
-    // The chosen environment, as CreateProcess takes it: NAME=value, each
-    // ended by a NUL, and one NUL more.
-    const std::vector<std::string>* chosen = chosen_environment();
-    std::wstring environment;
-    if (chosen != nullptr) {
-        for (const std::string& variable : *chosen)
-            environment += widen(variable) + L'\0';
-        environment += L'\0';
-    }
+    Launch launch;
+    launch.words = words;
+    launch.environment = chosen_environment();
+    launch.folder = run_folder();
+    launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
+    launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
+    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
+                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
+                                                                              : Standard::EMPTIED;
+    launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
+    launch.errors_to_output = console.with_errors;
     // The run's processes belong to a job of their own, which ends any
-    // that is left when the run ends; the program starts suspended, so that
-    // it is in the job before it can start anything.
+    // that is left when the run ends.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (job != nullptr)
         SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    const DWORD flags = CREATE_SUSPENDED | (chosen != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0);
-    // Wine's WoW64 mode now and then loses a 32-bit child before its first
-    // instruction: CreateProcess then fails with ERROR_INTERNAL_ERROR.  The
-    // program under test never ran, so starting it again judges nothing twice.
-    DWORD error = ERROR_SUCCESS;
-    for (int attempts = 3; attempts > 0; --attempts) {
-        error = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags,
-                               chosen != nullptr ? environment.data() : nullptr, folder.c_str(),
-                               &startup, &process)
-                    ? ERROR_SUCCESS
-                    : GetLastError();
-        if (error != ERROR_INTERNAL_ERROR || attempts == 1)
-            break;
-        std::printf("CreateProcess failed (%lu) for %s; starting it again\n", error,
-                    words[0].c_str());
-    }
-    for (HANDLE h : {in, out})
-        if (h != nullptr)
-            CloseHandle(h);
-    if (err != out)
-        CloseHandle(err);
-    if (error != ERROR_SUCCESS) {
+    unsigned long error = 0;
+    HANDLE process = start(launch, job, error);
+    if (process == nullptr) {
         if (job != nullptr)
             CloseHandle(job);
         ADD_FAILURE() << "CreateProcess failed (" << error << ") for " << words[0];
         return outcome(127, output_name);
     }
-    if (job != nullptr && AssignProcessToJobObject(job, process.hProcess) == 0) {
-        CloseHandle(job);
-        job = nullptr;
-    }
-    ResumeThread(process.hThread);
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = run_deadline();
     const bool killed =
-        WaitForSingleObject(process.hProcess, static_cast<DWORD>(deadline.count())) == WAIT_TIMEOUT;
+        WaitForSingleObject(process, static_cast<DWORD>(deadline.count())) == WAIT_TIMEOUT;
     if (killed) {
-        TerminateProcess(process.hProcess, 137);
-        WaitForSingleObject(process.hProcess, INFINITE);
+        TerminateProcess(process, 137);
+        WaitForSingleObject(process, INFINITE);
         ADD_FAILURE() << "killed after running for " << deadline.count() << " ms: " << words[0];
     }
     run_ended(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
                                                                     - started),
               killed);
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
     // What the program started and left running is ended with the job, and
     // only then is the output looked at.
     int left_behind = 0;

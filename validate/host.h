@@ -5,6 +5,7 @@
 #ifndef MAVRID_VALIDATE_HOST_H
 #define MAVRID_VALIDATE_HOST_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,20 @@ std::string file_system_of(const std::string& path);
 
 // Whether path can be started as a program by this user; if not, why.
 bool can_run(const std::string& path, std::string& why);
+
+// Set what this process's own settings would otherwise make a fault of the
+// program's, and say in changed what was set: on POSIX the umask, so that
+// what the validator writes is its own and its copy runs, and a file-size
+// limit, lifted where it may be, which would end the validator by a
+// signal.  False, with why saying what to fix, when a limit stays that the
+// suite's files could pass.
+bool settle_limits(std::vector<std::string>& changed, std::string& why);
+
+// Run validation, whose temporary folder is folder, and return its status;
+// however it ends, folder goes.  On POSIX it runs in a child process, so
+// that a signal that ends it (which a signal to this process is passed
+// on as) still leaves this one to remove the folder and say so.
+int supervised(const std::function<int()>& validation, const std::string& folder);
 
 // A folder of this program's own for everything it makes, that only this
 // user may write: made in the temporary folder that TMPDIR names, or in

@@ -10,9 +10,9 @@
 #include <fcntl.h>
 #include <openssl/opensslv.h>
 #include <openssl/sha.h>
-#include <poll.h>
-#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,12 +21,16 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
+
+#include "platform.h"
 
 extern char** environ;
 
@@ -37,13 +41,7 @@ std::string sha256_hex(const std::string& bytes)
     if (SHA256_Init(&context) != 1 || SHA256_Update(&context, bytes.data(), bytes.size()) != 1
         || SHA256_Final(digest.data(), &context) != 1)
         return "";
-    std::string hex;
-    for (unsigned char byte : digest) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
-    }
-    return hex;
+    return hex_of(digest.data(), digest.size());
 }
 
 // The version of the headers it was built with (asking the library itself
@@ -142,11 +140,77 @@ std::string file_system_of(const std::string& path)
 
 bool can_run(const std::string& path, std::string& why)
 {
-    if (access(path.c_str(), X_OK) != 0) {
-        why = std::string("cannot be run: ") + std::strerror(errno);
+    if (access(path.c_str(), X_OK) == 0)
+        return true;
+    const int error = errno;
+    struct statvfs file_system {};
+    why = statvfs(path.c_str(), &file_system) == 0 && (file_system.f_flag & ST_NOEXEC) != 0
+              ? "is on a file system mounted noexec, where no program may run"
+              : std::string("cannot be run: ") + std::strerror(error);
+    return false;
+}
+
+bool settle_limits(std::vector<std::string>& changed, std::string& why)
+{
+    umask(077);
+    changed.push_back("umask 077: what the validator writes is its own");
+    // A write past the limit then fails with EFBIG rather than ending the
+    // validator; each run of the program gets its signals back.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit size{};
+    getrlimit(RLIMIT_FSIZE, &size);
+    if (size.rlim_cur == RLIM_INFINITY)
+        return true;
+    const std::string was = std::to_string(size.rlim_cur / 1024) + " KiB";
+    const rlimit none = {RLIM_INFINITY, RLIM_INFINITY};
+    const rlimit most = {size.rlim_max, size.rlim_max};
+    if (setrlimit(RLIMIT_FSIZE, &none) != 0 && size.rlim_max != RLIM_INFINITY) {
+        why = "a file-size limit of " + was
+              + " (ulimit -f) is in force, which the suite's "
+                "files could pass; run it under ulimit -f unlimited";
         return false;
     }
+    setrlimit(RLIMIT_FSIZE, &most);
+    changed.push_back("file-size limit of " + was + " lifted");
     return true;
+}
+
+// What ends the supervisor is passed on to the validation, which then ends.
+static pid_t validation_process = -1;
+
+static void pass_on(int signal)
+{
+    if (validation_process > 0)
+        kill(validation_process, signal);
+}
+
+int supervised(const std::function<int()>& validation, const std::string& folder)
+{
+    std::cout.flush();
+    std::fflush(nullptr);
+    validation_process = fork();
+    if (validation_process == 0)
+        std::exit(validation());
+    struct sigaction passing {};
+    passing.sa_handler = pass_on;
+    for (int signal : {SIGHUP, SIGINT, SIGTERM})
+        sigaction(signal, &passing, nullptr);
+    int status = 0;
+    while (validation_process > 0 && waitpid(validation_process, &status, 0) < 0
+           && errno == EINTR) {
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    if (validation_process < 0) {
+        std::cerr << "mavrid-validate: cannot start: " << std::strerror(errno) << "\n";
+        return 2;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    std::cerr << "mavrid-validate: ended by signal " << WTERMSIG(status) << " ("
+              << strsignal(WTERMSIG(status)) << ") before its record was written; "
+              << "its temporary folder is removed, and there is no record\n";
+    return 2;
 }
 
 // The suite mounts an empty /dev over the real one for a test, which would
@@ -186,6 +250,7 @@ bool write_program(const std::string& path, const std::string& bytes)
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0500);
     if (fd < 0)
         return false;
+    fchmod(fd, 0500); // whatever the umask
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -217,12 +282,9 @@ std::vector<std::string> program_environment(const std::string& temporary,
 
 static std::string hashed(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (!file && !file.eof())
-        return path + ", which cannot be read";
-    return path + ", SHA-256 " + sha256_hex(bytes.str());
+    bool readable = false;
+    const std::string bytes = read_file(path, &readable);
+    return readable ? path + ", SHA-256 " + sha256_hex(bytes) : path + ", which cannot be read";
 }
 
 // The loader says what it loads, and loads nothing, when asked by
@@ -235,45 +297,13 @@ std::vector<std::string> loaded_files(const std::string& program, const ProgramK
         return files;
     std::vector<std::string> variables = environment;
     variables.push_back("LD_TRACE_LOADED_OBJECTS=1");
-    std::vector<char*> envp;
-    for (std::string& v : variables)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
-    std::string name = program;
-    char* argv[] = {name.data(), nullptr};
-    int out[2];
-    if (pipe(out) != 0)
-        return {"the loader could not be asked: " + std::string(std::strerror(errno))};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 2);
-        close(out[0]);
-        execve(argv[0], argv, envp.data());
-        _exit(127);
-    }
-    close(out[1]);
-    // Read for at most 10 s: the loader answers at once.
+    Launch launch;
+    launch.words = {program};
+    launch.environment = &variables;
     std::string listed;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (char chunk[4096];;) {
-        pollfd readable = {out[0], POLLIN, 0};
-        if (std::chrono::steady_clock::now() > deadline || poll(&readable, 1, 100) < 0)
-            break;
-        if (readable.revents == 0)
-            continue;
-        const ssize_t n = read(out[0], chunk, sizeof chunk);
-        if (n <= 0)
-            break;
-        listed.append(chunk, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    // The loader answers at once.
+    if (run(launch, std::chrono::seconds(10), &listed) < 0)
+        return {"the loader could not be asked: " + std::string(std::strerror(errno))};
     // "\tlibc.so.6 => /lib/.../libc.so.6 (0x...)", "\t/lib64/ld-linux-x86-64.so.2 (0x...)",
     // "\tlinux-vdso.so.1 (0x...)" (the kernel's, no file), or "=> not found".
     std::istringstream lines(listed);

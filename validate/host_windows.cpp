@@ -16,6 +16,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform.h"
+
 std::string sha256_hex(const std::string& bytes)
 {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -33,15 +35,7 @@ std::string sha256_hex(const std::string& bytes)
         BCryptDestroyHash(hash);
     if (algorithm != nullptr)
         BCryptCloseAlgorithmProvider(algorithm, 0);
-    if (!hashed)
-        return "";
-    std::string hex;
-    for (UCHAR byte : digest) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
-    }
-    return hex;
+    return hashed ? hex_of(digest.data(), digest.size()) : "";
 }
 
 std::string sha256_implementation()
@@ -49,17 +43,11 @@ std::string sha256_implementation()
     return "Windows CNG (BCrypt), the system's";
 }
 
-static std::string utf8(const std::wstring& wide)
-{
-    std::u8string name = std::filesystem::path(wide).u8string();
-    return {name.begin(), name.end()};
-}
-
 std::string own_executable()
 {
     std::vector<wchar_t> name(32768);
     DWORD n = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-    return n == 0 ? std::string() : utf8(std::wstring(name.data(), n));
+    return n == 0 ? std::string() : narrow(std::wstring(name.data(), n));
 }
 
 // A function of ntdll's, or nullptr where it has none (wine_get_version and the
@@ -86,8 +74,8 @@ std::string host_description()
     // Windows that runs here.
     using WineVersion = const char*(CDECL*)();
     using WineHost = void(CDECL*)(const char**, const char**);
-    if (auto wine_version = ntdll_function<WineVersion>("wine_get_version")) {
-        host = std::string("Wine ") + wine_version();
+    if (under_wine()) {
+        host = std::string("Wine ") + ntdll_function<WineVersion>("wine_get_version")();
         if (auto wine_host = ntdll_function<WineHost>("wine_get_host_version")) {
             const char* system = "";
             const char* release = "";
@@ -114,7 +102,7 @@ std::string user_description(bool& privileged)
 {
     wchar_t name[257];
     DWORD size = 257;
-    std::string user = GetUserNameW(name, &size) != 0 ? utf8(name) : "(no name)";
+    std::string user = GetUserNameW(name, &size) != 0 ? narrow(name) : "(no name)";
     privileged = false;
     HANDLE token = nullptr;
     TOKEN_ELEVATION elevation{};
@@ -137,7 +125,7 @@ std::string file_system_of(const std::string& path)
     if (GetVolumePathNameW(wide.c_str(), root, MAX_PATH) == 0
         || GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, type, MAX_PATH) == 0)
         return "unknown";
-    return utf8(type);
+    return narrow(type);
 }
 
 // Windows starts any file that is a program image; the check here is
@@ -156,10 +144,18 @@ bool can_run(const std::string& path, std::string& why)
     return image;
 }
 
-static std::wstring wide(const std::string& utf8_text)
+// Windows has no umask, no file-size limit and no signals.
+bool settle_limits(std::vector<std::string>& /*changed*/, std::string& /*why*/)
 {
-    std::u8string u8(utf8_text.begin(), utf8_text.end());
-    return std::filesystem::path(u8).wstring();
+    return true;
+}
+
+int supervised(const std::function<int()>& validation, const std::string& folder)
+{
+    const int status = validation();
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(widen(folder)), ignored);
+    return status;
 }
 
 // The user's temporary folder, whose rights let only that user (and the
@@ -172,11 +168,11 @@ std::string make_private_folder(std::string& why)
         why = "no temporary folder (GetTempPath): set TMP or TEMP to a folder you can write";
         return "";
     }
-    const std::string folder = utf8(std::wstring(base.data(), n));
+    const std::string folder = narrow(std::wstring(base.data(), n));
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string made = folder + "mavrid-validate-" + std::to_string(GetCurrentProcessId())
                                  + "-" + std::to_string(attempt);
-        if (CreateDirectoryW(wide(made).c_str(), nullptr) != 0)
+        if (CreateDirectoryW(widen(made).c_str(), nullptr) != 0)
             return made;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             break;
@@ -188,7 +184,7 @@ std::string make_private_folder(std::string& why)
 
 bool write_program(const std::string& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -197,7 +193,7 @@ bool write_program(const std::string& path, const std::string& bytes)
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0
         && written == bytes.size();
     return CloseHandle(file) != 0 && whole
-           && SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+           && SetFileAttributesW(widen(path).c_str(), FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 // What Windows programs expect to find, and under Wine what Wine's own
@@ -209,7 +205,7 @@ std::vector<std::string> program_environment(const std::string& temporary,
     wchar_t system[MAX_PATH];
     const UINT n = GetWindowsDirectoryW(system, MAX_PATH);
     const std::string windows =
-        n > 0 && n < MAX_PATH ? utf8(std::wstring(system, n)) : "C:\\Windows";
+        n > 0 && n < MAX_PATH ? narrow(std::wstring(system, n)) : "C:\\Windows";
     chosen.push_back("ComSpec=" + windows + "\\system32\\cmd.exe");
     chosen.push_back("PATH=" + windows + "\\system32;" + windows);
     chosen.push_back("PATHEXT=.COM;.EXE;.BAT;.CMD");
@@ -218,11 +214,11 @@ std::vector<std::string> program_environment(const std::string& temporary,
     chosen.push_back("TEMP=" + temporary);
     chosen.push_back("TMP=" + temporary);
     chosen.push_back("windir=" + windows);
-    const bool wine = ntdll_function<void*>("wine_get_version") != nullptr;
+    const bool wine = under_wine();
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
          entry += std::wcslen(entry) + 1) {
-        const std::string variable = utf8(entry);
+        const std::string variable = narrow(entry);
         // Windows keeps a variable per drive, "=C:", for its current folder.
         const std::string name = variable.substr(0, variable.find('=', 1));
         std::string upper = name;
@@ -248,14 +244,11 @@ std::vector<std::string> program_environment(const std::string& temporary,
     return chosen;
 }
 
-static std::string hashed(const std::wstring& path)
+static std::string hashed(const std::string& path)
 {
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    if (!file && !file.eof())
-        return utf8(path) + ", which cannot be read";
-    return utf8(path) + ", SHA-256 " + sha256_hex(bytes.str());
+    bool readable = false;
+    const std::string bytes = read_file(path, &readable);
+    return readable ? path + ", SHA-256 " + sha256_hex(bytes) : path + ", which cannot be read";
 }
 
 // The program runs from a folder that holds nothing else, so each DLL it
@@ -272,9 +265,9 @@ std::vector<std::string> loaded_files(const std::string& /*program*/, const Prog
     const std::filesystem::path system(std::wstring(folder, n < MAX_PATH ? n : 0));
     for (const std::string& dll : kind.imports) {
         std::error_code unknown;
-        const std::filesystem::path path = system / wide(dll);
+        const std::filesystem::path path = system / widen(dll);
         files.push_back(dll + ": "
-                        + (std::filesystem::exists(path, unknown) ? hashed(path.wstring())
+                        + (std::filesystem::exists(path, unknown) ? hashed(narrow(path.wstring()))
                                                                   : std::string("not found")));
     }
     return files;

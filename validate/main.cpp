@@ -164,13 +164,21 @@ static std::vector<std::string> drop_developer_variables()
     return dropped;
 }
 
-static std::string read_all(const std::string& path, bool& readable)
+static const char* const RECORD_FILES[] = {"mavrid-validation.json", "mavrid-validation.html"};
+
+// Whether the record can be written here; an earlier one goes at once, so
+// that no verdict of another run stays behind, while this one is written
+// whole at the end.
+static bool clear_record()
 {
-    std::ifstream file(as_path(path), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    readable = static_cast<bool>(file) || file.eof();
-    return bytes.str();
+    for (const char* name : RECORD_FILES) {
+        if (!std::ofstream(name, std::ios::binary))
+            return false;
+        std::error_code gone;
+        if (!std::filesystem::remove(name, gone))
+            return false;
+    }
+    return true;
 }
 
 // The first line of the requirements that names their revision.
@@ -184,8 +192,10 @@ static std::string requirements_revision()
 }
 
 // Write both records, say what did not pass and how it ended.
-static int finish(const Report& report, std::ofstream& json, std::ofstream& page)
+static int finish(const Report& report)
 {
+    std::ofstream json(RECORD_FILES[0], std::ios::binary);
+    std::ofstream page(RECORD_FILES[1], std::ios::binary);
     write_json(report, json);
     write_html(report, page);
     json.close();
@@ -236,7 +246,7 @@ static int validate(const std::string& given, const std::string& coverage_file,
     const std::u8string resolved_u8 = resolved.u8string();
     report.program.assign(resolved_u8.begin(), resolved_u8.end());
     bool readable = false;
-    const std::string program_bytes = read_all(report.program, readable);
+    const std::string program_bytes = read_file(report.program, &readable);
     if (unknown || !readable)
         return refuse(given + ": cannot be read");
     const ProgramKind kind = program_kind(program_bytes);
@@ -259,12 +269,13 @@ static int validate(const std::string& given, const std::string& coverage_file,
         std::filesystem::create_directories(as_path(in_own(folder)), unknown);
     if (unknown || !write_program(copy, program_bytes))
         return refuse(own + ": the program cannot be copied there");
-    std::ofstream json("mavrid-validation.json", std::ios::binary);
-    std::ofstream page("mavrid-validation.html", std::ios::binary);
-    if (!json || !page)
+    if (!can_run(copy, why))
+        return refuse(own + ": the copy of the program " + why
+                      + "; set TMPDIR to a folder of yours where programs may run");
+    if (!clear_record())
         return refuse("cannot write the record (mavrid-validation.json, .html) in this folder");
 
-    const std::string copied = read_all(copy, readable);
+    const std::string copied = read_file(copy, &readable);
     report.program_copy = copy;
     report.size = static_cast<long long>(copied.size());
     report.sha256 = sha256_hex(copied);
@@ -278,7 +289,7 @@ static int validate(const std::string& given, const std::string& coverage_file,
     report.validator = std::string("mavrid-validate ") + VALIDATOR_VERSION;
     report.validator_path = own_executable();
     bool self_readable = false;
-    const std::string self = read_all(report.validator_path, self_readable);
+    const std::string self = read_file(report.validator_path, &self_readable);
     report.validator_sha256 = self_readable ? sha256_hex(self) : "";
     report.hashed_by = sha256_implementation();
     report.requirements_version = requirements_revision();
@@ -327,7 +338,7 @@ static int validate(const std::string& given, const std::string& coverage_file,
                           : "the program left a process running after its first run, with no "
                             "arguments: the suite was not run");
             judge(report, requirements(), {}, EVERY_RUN_VERIFIES);
-            return finish(report, json, page);
+            return finish(report);
         }
     }
 
@@ -360,14 +371,14 @@ static int validate(const std::string& given, const std::string& coverage_file,
                                 + std::to_string(report.tests_in_suite) + " tests ran");
     if (!suite_passed && report.verdict() != "failed")
         report.faults.push_back("the suite failed outside every test case");
-    const std::string at_end = read_all(copy, readable);
+    const std::string at_end = read_file(copy, &readable);
     report.sha256_at_end = readable ? sha256_hex(at_end) : "";
     if (!readable || at_end != copied)
         report.faults.push_back("the copy of the program that ran changed during the validation "
                                 "(SHA-256 at the end "
                                 + (readable ? report.sha256_at_end : std::string("unknown"))
                                 + "): the record is of no one program");
-    return finish(report, json, page);
+    return finish(report);
 }
 
 int main(int argc, char* argv[])
@@ -410,9 +421,15 @@ int main(int argc, char* argv[])
     if (std::filesystem::is_directory(status))
         return refuse(given + ": is a directory, not a program");
 
+    // Nothing of the caller's may end it or make its copy useless.
+    std::string why;
+    if (!settle_limits(report.limits, why))
+        return refuse(why);
+    for (const std::string& set : report.limits)
+        std::cout << "mavrid-validate: " << set << "\n";
+
     // Everything the validator makes goes in a folder of its own, the
     // suite's sandboxes too, through the temporary folder it is told of.
-    std::string why;
     const std::string own = make_private_folder(why);
     if (own.empty())
         return refuse(why);
@@ -424,12 +441,13 @@ int main(int argc, char* argv[])
 #else
     setenv("TMPDIR", sandboxes.c_str(), 1);
 #endif
-    int ended = 2;
-    try {
-        ended = validate(given, coverage_file, own, report);
-    } catch (const std::exception& fault) {
-        ended = refuse(std::string("the validator could not go on: ") + fault.what());
-    }
-    std::filesystem::remove_all(as_path(own), unknown);
-    return ended;
+    return supervised(
+        [&] {
+            try {
+                return validate(given, coverage_file, own, report);
+            } catch (const std::exception& fault) {
+                return refuse(std::string("the validator could not go on: ") + fault.what());
+            }
+        },
+        own);
 }

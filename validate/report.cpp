@@ -3,11 +3,16 @@
 // report.cpp -- the validation record as JSON and as a page to sign.
 #include "report.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "embedded.h"
+
+// Fields in the order they are set, for a record that reads top-down.
+using Json = nlohmann::ordered_json;
 
 std::size_t Report::requirements_passed() const
 {
@@ -152,114 +157,86 @@ std::string printable(const std::string& text, bool one_line)
     return shown;
 }
 
-static std::string json_string(const std::string& text, bool one_line = true)
+// Every text as it may be shown: valid UTF-8 on one line, which the
+// library then escapes as JSON asks.
+static Json text(const std::string& value, bool one_line = true)
 {
-    std::string quoted = "\"";
-    for (char c : printable(text, one_line)) {
-        auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (c == '\n') {
-            quoted += "\\n";
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
+    return printable(value, one_line);
 }
 
-static std::string json_list(const std::vector<std::string>& items, const char* indent)
+static Json texts(const std::vector<std::string>& values)
 {
-    std::string list = "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-        list += (i == 0 ? "\n" : ",\n") + std::string(indent) + "  " + json_string(items[i]);
-    return list + (items.empty() ? "]" : "\n" + std::string(indent) + "]");
+    Json list = Json::array();
+    for (const std::string& value : values)
+        list.push_back(text(value));
+    return list;
+}
+
+static Json hash(const std::string& sha256)
+{
+    return sha256.empty() ? Json(nullptr) : Json(sha256);
 }
 
 void write_json(const Report& report, std::ostream& out)
 {
-    auto field = [&out](const char* indent, const char* name, const std::string& value,
-                        bool last = false) {
-        out << indent << '"' << name << "\": " << value << (last ? "\n" : ",\n");
-    };
-    out << "{\n";
-    field("  ", "verdict", json_string(report.verdict()));
-    field("  ", "requirements_passed", std::to_string(report.requirements_passed()));
-    field("  ", "requirements_not_applicable",
-          std::to_string(report.requirements_not_applicable()));
-    field("  ", "requirements_in_all", std::to_string(report.requirements.size()));
-    auto hash = [](const std::string& sha256) {
-        return sha256.empty() ? std::string("null") : json_string(sha256);
-    };
-    out << "  \"program\": {\n";
-    field("    ", "path_given", json_string(report.program_given));
-    field("    ", "path", json_string(report.program));
-    field("    ", "copy_that_ran", json_string(report.program_copy));
-    field("    ", "size", std::to_string(report.size));
-    field("    ", "sha256", hash(report.sha256));
-    field("    ", "sha256_at_end", hash(report.sha256_at_end));
-    field("    ", "kind", json_string(report.kind));
-    field("    ", "linking", json_string(report.linking));
-    field("    ", "loads", json_list(report.loads, "    "));
-    field("    ", "version", json_string(report.version), true);
-    out << "  },\n  \"validator\": {\n";
-    field("    ", "name", json_string(report.validator));
-    field("    ", "path", json_string(report.validator_path));
-    field("    ", "sha256",
-          report.validator_sha256.empty() ? "null" : json_string(report.validator_sha256));
-    field("    ", "hashed_by", json_string(report.hashed_by));
-    field("    ", "requirements_version", json_string(report.requirements_version));
-    field("    ", "requirements_sha256", json_string(report.requirements_sha256), true);
-    out << "  },\n  \"run\": {\n";
-    field("    ", "user", json_string(report.user));
-    field("    ", "privileges", json_string(report.privileges));
-    field("    ", "host", json_string(report.host));
-    field("    ", "temporary_folder", json_string(report.temporary_folder));
-    field("    ", "file_system", json_string(report.file_system));
-    field("    ", "date", json_string(report.date));
-    field("    ", "tests_in_suite", std::to_string(report.tests_in_suite));
-    field("    ", "tests_run", std::to_string(report.tests_run));
-    field("    ", "environment_of_each_run", json_list(report.environment, "    "));
-    field("    ", "not_passed_on", json_list(report.not_passed_on, "    "));
-    field("    ", "ignored", json_list(report.ignored, "    "), true);
-    out << "  },\n";
-    if (report.coverage_file.empty()) {
-        field("  ", "coverage", "null");
-    } else {
-        out << "  \"coverage\": {\n";
-        field("    ", "supplied_by_the_user_in", json_string(report.coverage_file));
-        field("    ", "checked_by_the_validator", "false");
-        field("    ", "lines", json_list(report.coverage, "    "), true);
-        out << "  },\n";
+    Json record;
+    record["verdict"] = report.verdict();
+    record["requirements_passed"] = report.requirements_passed();
+    record["requirements_not_applicable"] = report.requirements_not_applicable();
+    record["requirements_in_all"] = report.requirements.size();
+    record["program"] = {{"path_given", text(report.program_given)},
+                         {"path", text(report.program)},
+                         {"copy_that_ran", text(report.program_copy)},
+                         {"size", report.size},
+                         {"sha256", hash(report.sha256)},
+                         {"sha256_at_end", hash(report.sha256_at_end)},
+                         {"kind", text(report.kind)},
+                         {"linking", text(report.linking)},
+                         {"loads", texts(report.loads)},
+                         {"version", text(report.version)}};
+    record["validator"] = {{"name", text(report.validator)},
+                           {"path", text(report.validator_path)},
+                           {"sha256", hash(report.validator_sha256)},
+                           {"hashed_by", text(report.hashed_by)},
+                           {"requirements_version", text(report.requirements_version)},
+                           {"requirements_sha256", text(report.requirements_sha256)}};
+    record["run"] = {{"user", text(report.user)},
+                     {"privileges", text(report.privileges)},
+                     {"limits", texts(report.limits)},
+                     {"host", text(report.host)},
+                     {"temporary_folder", text(report.temporary_folder)},
+                     {"file_system", text(report.file_system)},
+                     {"date", text(report.date)},
+                     {"tests_in_suite", report.tests_in_suite},
+                     {"tests_run", report.tests_run},
+                     {"environment_of_each_run", texts(report.environment)},
+                     {"not_passed_on", texts(report.not_passed_on)},
+                     {"ignored", texts(report.ignored)}};
+    record["coverage"] = nullptr;
+    if (!report.coverage_file.empty())
+        record["coverage"] = {{"supplied_by_the_user_in", text(report.coverage_file)},
+                              {"checked_by_the_validator", false},
+                              {"lines", texts(report.coverage)}};
+    record["warnings"] = texts(report.warnings);
+    record["faults"] = texts(report.faults);
+    record["requirements"] = Json::array();
+    for (const RequirementResult& r : report.requirements) {
+        Json checks = Json::array();
+        for (const Check& check : r.checks)
+            checks.push_back({{"test", text(check.test)},
+                              {"result", check.result},
+                              {"reason", text(check.reason, false)}});
+        record["requirements"].push_back({{"id", r.requirement.id},
+                                          {"group", text(r.requirement.group)},
+                                          {"text", text(r.requirement.text)},
+                                          {"verdict", r.verdict},
+                                          {"checks", checks}});
     }
-    field("  ", "warnings", json_list(report.warnings, "  "));
-    field("  ", "faults", json_list(report.faults, "  "));
-    out << "  \"requirements\": [";
-    for (std::size_t i = 0; i < report.requirements.size(); ++i) {
-        const RequirementResult& r = report.requirements[i];
-        out << (i == 0 ? "\n" : ",\n");
-        out << "    {\"id\": " << json_string(r.requirement.id)
-            << ", \"group\": " << json_string(r.requirement.group)
-            << ",\n     \"text\": " << json_string(r.requirement.text)
-            << ",\n     \"verdict\": " << json_string(r.verdict) << ",\n     \"checks\": [";
-        for (std::size_t t = 0; t < r.checks.size(); ++t) {
-            const Check& check = r.checks[t];
-            out << (t == 0 ? "\n" : ",\n") << "       {\"test\": " << json_string(check.test)
-                << ", \"result\": " << json_string(check.result)
-                << ", \"reason\": " << json_string(check.reason, false) << "}";
-        }
-        out << (r.checks.empty() ? "]}" : "\n     ]}");
-    }
-    out << "\n  ],\n";
     // Filled in by the people who use the record.
-    out << "  \"assessment\": {\"use_case\": \"\", \"integrity_level\": \"\", "
-           "\"tool_confidence_level\": \"\", \"deviations\": \"\", \"reviewer\": \"\", "
-           "\"date\": \"\"}\n}\n";
+    record["assessment"] = {
+        {"use_case", ""},   {"integrity_level", ""}, {"tool_confidence_level", ""},
+        {"deviations", ""}, {"reviewer", ""},        {"date", ""}};
+    out << record.dump(2) << "\n";
 }
 
 static std::string html(const std::string& text, bool one_line = true)
@@ -474,6 +451,7 @@ void write_html(const Report& report, std::ostream& out)
     fact("Requirements", report.requirements_version + ", SHA-256 " + report.requirements_sha256);
     fact("User", report.user);
     fact("Privileges", report.privileges);
+    fact("Limits set by the validator", joined(report.limits, "none"));
     fact("Host", report.host);
     fact("Temporary folder", report.temporary_folder + " (" + report.file_system + ")");
     fact("Date (UTC)", report.date);

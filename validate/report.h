@@ -66,7 +66,8 @@ struct Report {
     std::string requirements_sha256;
     // Who ran it, where and when.
     std::string user;
-    std::string privileges; // what this run could set up, such as namespaces
+    std::string privileges;          // what this run could set up, such as namespaces
+    std::vector<std::string> limits; // what the validator set of its own, such as its umask
     std::string host;
     std::string temporary_folder;
     std::string file_system; // of the temporary folder
