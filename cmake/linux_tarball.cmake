@@ -15,14 +15,14 @@ mavrid_install_cmake_package(mavrid)
 install(FILES doc/mavrid.1 LICENSE DESTINATION .)
 install(FILES doc/tarball-README.md DESTINATION . RENAME README.md)
 
-# cpack stages the files and GNU tar packs them (tar_package.cmake), since
-# only it sets every entry's owner, order and mode whoever packs it.
+# cpack stages the files and tools/release.py packs them, setting every
+# entry's owner, order and mode whoever packs them.
 # The SBOM and the notices beside the licence, with how to relink the C
 # library that the program carries.
 set(CPACK_MAVRID_PROGRAMS "mavrid=${PROJECT_BINARY_DIR}/mavrid.map")
 set(CPACK_MAVRID_NOTICES ON)
 set(CPACK_MAVRID_RELINK linux-${CMAKE_SYSTEM_PROCESSOR})
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
 include(cmake/tar_package_settings.cmake)
 set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
 set(CPACK_STRIP_FILES ON)

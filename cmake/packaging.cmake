@@ -44,9 +44,8 @@ set(CPACK_STRIP_FILES ON)
 # (Both packages stage their files under usr/.)
 set(CPACK_MAVRID_PROGRAMS "usr/${CMAKE_INSTALL_BINDIR}/mavrid=${PROJECT_BINARY_DIR}/mavrid.map")
 set(CPACK_MAVRID_DOC_DIR usr/${CMAKE_INSTALL_DOCDIR})
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
-  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/deb_modes.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_pack.cmake)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -70,7 +69,7 @@ set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/mavrid/copyright"
 # would only strip the program again, and give it a new time stamp.
 set(CPACK_RPM_SPEC_INSTALL_POST /bin/true)
 # The same bytes from every build of one commit: no host name, the build
-# time SOURCE_DATE_EPOCH (as every file's, from package_staged.cmake), no
+# time SOURCE_DATE_EPOCH (as every file's, from cmake/cpack_stage.cmake), no
 # build-id links.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1

@@ -4,7 +4,7 @@
 # packages' maintainer and packager, where a vulnerability is reported),
 # and where its files are published.  The packages and SBOMs take them
 # from here; SECURITY.md, CHANGELOG, .reuse/dep5 and doc/copyright must
-# say the same, and the release check (cmake -P cmake/release_check.cmake)
+# say the same, and the release check (tools/release.py check)
 # refuses to let a release out while either is a placeholder.
 set(MAVRID_CONTACT_NAME "The mavrid authors")
 # A placeholder: .invalid never resolves (RFC 2606, RFC 6761), so no mail

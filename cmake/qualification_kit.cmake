@@ -14,14 +14,13 @@ install(TARGETS mavrid-validate RUNTIME DESTINATION .)
 install(FILES doc/requirements.md doc/safety-manual.md DESTINATION .)
 install(FILES doc/qualification-kit.md DESTINATION . RENAME README.md)
 # The SBOM and the notices beside the licence: the validator carries
-# GoogleTest, built from its sources, and the C and C++ runtimes (and
-# OpenSSL's libcrypto, on Linux).
+# GoogleTest and nlohmann's JSON library, built from their sources, and the
+# C and C++ runtimes (and OpenSSL's libcrypto, on Linux).
 set(CPACK_MAVRID_PROGRAMS
   "mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}=${PROJECT_BINARY_DIR}/validate/mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}.map")
-set(CPACK_MAVRID_SOURCES_BUILT_IN googletest)
+set(CPACK_MAVRID_SOURCES_BUILT_IN googletest nlohmann-json3-dev)
 set(CPACK_MAVRID_NOTICES ON)
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
-  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
 if(WIN32)
   include(cmake/windows_resources.cmake)
   mavrid_windows_resources(mavrid-validate "Validation of an installed mavrid")

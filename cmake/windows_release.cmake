@@ -33,16 +33,15 @@ endif()
 # beside the licence.
 set(CPACK_MAVRID_PROGRAMS "mavrid.exe=${PROJECT_BINARY_DIR}/mavrid.exe.map")
 set(CPACK_MAVRID_NOTICES ON)
-set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/sbom.cmake
-  ${PROJECT_SOURCE_DIR}/cmake/package_staged.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
 
 # CPack's defaults name it mavrid-<version>-win64.zip (or -win32) and put
 # everything in one folder of that name.  The same staged files make the
 # installer, mavrid-<version>-win64.msi (or -win32), by cpack's External
-# generator and msi_package.cmake.
+# generator and tools/release.py.
 set(CPACK_GENERATOR ZIP External)
 set(CPACK_EXTERNAL_ENABLE_STAGING ON)
-set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/msi_package.cmake)
+set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${PROJECT_SOURCE_DIR}/cmake/cpack_pack.cmake)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CPACK_MAVRID_MSI_ARCH x64)
 else()
