@@ -189,8 +189,12 @@ int supervised(const std::function<int()>& validation, const std::string& folder
     std::cout.flush();
     std::fflush(nullptr);
     validation_process = fork();
-    if (validation_process == 0)
-        std::exit(validation());
+    if (validation_process == 0) {
+        const int status = validation();
+        std::cout.flush();
+        std::fflush(nullptr);
+        std::_Exit(status); // as main's return would, past a preloaded exit()
+    }
     struct sigaction passing {};
     passing.sa_handler = pass_on;
     for (int signal : {SIGHUP, SIGINT, SIGTERM})
