@@ -581,7 +581,7 @@ def deb_modes(a):
     makes them, whatever umask cpack ran under.  A member header is 60
     bytes (name 16, time 12, owner 6, group 6, mode 8, size 10, "`\\n"), and
     members start at even offsets after "!<arch>\\n"."""
-    for deb in a.debs:
+    for deb in (p for p in a.debs if p.endswith(".deb")):
         data = bytearray(read(deb, "rb"))
         offset = 8
         while offset < len(data):
