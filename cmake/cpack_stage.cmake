@@ -9,7 +9,7 @@
 set(arguments "--staged=${CPACK_TEMPORARY_INSTALL_DIRECTORY}" "--generator=${CPACK_GENERATOR}"
   "--file-name=${CPACK_PACKAGE_FILE_NAME}" "--doc-dir=${CPACK_MAVRID_DOC_DIR}"
   "--beside=${CPACK_MAVRID_BESIDE_DIR}" "--objdump=${CPACK_MAVRID_OBJDUMP}"
-  "--relink=${CPACK_MAVRID_RELINK}")
+  "--relink=${CPACK_MAVRID_RELINK}" "--version=${CPACK_MAVRID_VERSION}")
 if(CPACK_GENERATOR STREQUAL "External" AND CPACK_MAVRID_MSI_ARCH)
   list(APPEND arguments --generator=msi)
 endif()

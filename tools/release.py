@@ -319,15 +319,16 @@ def stage(a):
     file the release's time."""
     staged, into = a.staged, os.path.join(a.staged, a.doc_dir)
     programs = [(os.path.join(staged, p.split("=")[0]), p.split("=")[1]) for p in a.program]
+    version = a.version
     if a.generator == "DEB":
         arch = output("dpkg", "--print-architecture").strip()
-        release, purl = f"mavrid_{VERSION}_{arch}.deb", f"pkg:deb/mavrid/mavrid@{VERSION}?arch={arch}"
+        release, purl = f"mavrid_{version}_{arch}.deb", f"pkg:deb/mavrid/mavrid@{version}?arch={arch}"
     elif a.generator == "RPM":
         arch = os.uname().machine
-        release, purl = f"mavrid-{VERSION}-1.{arch}.rpm", f"pkg:rpm/mavrid/mavrid@{VERSION}-1?arch={arch}"
+        release, purl = f"mavrid-{version}-1.{arch}.rpm", f"pkg:rpm/mavrid/mavrid@{version}-1?arch={arch}"
     else:
         release = a.file_name + {"ZIP": ".zip", "msi": ".msi"}.get(a.generator, ".tar.gz")
-        purl = f"pkg:generic/mavrid@{VERSION}?file_name={release}"
+        purl = f"pkg:generic/mavrid@{version}?file_name={release}"
     download = lambda name: f"{DOWNLOAD_URL}/{name}" if DOWNLOAD_URL else "NOASSERTION"
     found = linked(programs, a.objdump)
     components = components_of(found, a.built_in)
@@ -363,7 +364,7 @@ def stage(a):
         source_sha256 = "unknown here"
         note = {"comment": "Built from a folder without git history: the source tarball's SHA-256 is not known here."}
     supplier = f"Organization: {CONTACT_NAME} ({CONTACT_EMAIL})"
-    packages = [{"SPDXID": "SPDXRef-Package-release", "name": "mavrid", "versionInfo": VERSION,
+    packages = [{"SPDXID": "SPDXRef-Package-release", "name": "mavrid", "versionInfo": version,
                  "packageFileName": release, "supplier": supplier, "downloadLocation": download(release),
                  "filesAnalyzed": False, "licenseConcluded": licence, "licenseDeclared": "MIT",
                  "copyrightText": copyright_line(), "externalRefs": purl_ref(purl),
@@ -512,7 +513,7 @@ def msi(a):
     times (which wixl takes from the clock) are the release's, by faketime."""
     ns = uuid.UUID("C2495D01-1FDA-4313-B94D-02652D3E1225")
     code = lambda text: str(uuid.uuid5(ns, text)).upper()
-    version = ".".join((VERSION.split(".") + ["0", "0"])[:3])  # Windows Installer's three numbers
+    version = ".".join((a.version.split(".") + ["0", "0"])[:3])  # Windows Installer's three numbers
     x64 = a.arch == "x64"
     # Everything staged but the zip's README, which tells of unpacking by hand.
     files = sorted(os.path.relpath(os.path.join(d, n), a.staged) for d, _, ns_ in os.walk(a.staged)
@@ -542,7 +543,7 @@ def msi(a):
   <Product Id="{code(f"product {a.arch} {version}")}" Name="mavrid" Language="1033" Version="{version}"
            Manufacturer="{attr(CONTACT_NAME)}" UpgradeCode="{"4AE79D5C-6647-4A14-8651-96783701539A" if x64 else "84D50A1F-0E5D-480B-A26C-4E968BD021C3"}">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
-             Description="mavrid {VERSION}: 16-bit Intel HEX to Motorola S-record converter"/>
+             Description="mavrid {a.version}: 16-bit Intel HEX to Motorola S-record converter"/>
     <MajorUpgrade DowngradeErrorMessage="A later version of mavrid is installed already: remove it first to install this one."/>
     <Media Id="1" Cabinet="mavrid.cab" EmbedCab="yes"/>
     <Property Id="ARPCONTACT" Value="{attr(f"{CONTACT_NAME} <{CONTACT_EMAIL}>")}"/>
@@ -746,6 +747,7 @@ def main():
     p = commands.add_parser("stage")
     for option in ("--staged", "--generator", "--file-name", "--doc-dir", "--beside", "--objdump", "--relink"):
         p.add_argument(option, default="")
+    p.add_argument("--version", default=VERSION)
     p.add_argument("--program", action="append", default=[], help="PATH=MAP: a program and its link map")
     p.add_argument("--built-in", action="append", default=[], help="a Debian source package compiled in")
     p.add_argument("--notices", action="store_true")
@@ -757,6 +759,7 @@ def main():
     p = commands.add_parser("msi")
     for argument in ("staged", "output", "arch"):
         p.add_argument(argument)
+    p.add_argument("--version", default=VERSION, help="another than the project's, as cpack is told")
     p.set_defaults(run=msi)
     p = commands.add_parser("deb-modes")
     p.add_argument("debs", nargs="*")
