@@ -2,9 +2,7 @@
 # SPDX-FileCopyrightText: 2026 The mavrid authors
 # The qualification kit: mavrid-validate, the requirements it judges, the
 # safety manual and a README on running it, in one folder, packed as
-# mavrid-<version>-qualification-linux-<arch>.tar.gz (a static program)
-# or mavrid-<version>-qualification-win64.zip.  Reproducible as the other
-# packages are.
+# mavrid-<version>-qualification-linux-<arch>.tar.gz or -win64.zip.
 if(NOT TARGET mavrid-validate)
   message(FATAL_ERROR "The qualification kit is built from the test suite: "
     "configure with BUILD_TESTING on and GoogleTest (MAVRID_GTEST_SOURCE)")
@@ -13,13 +11,11 @@ endif()
 install(TARGETS mavrid-validate RUNTIME DESTINATION .)
 install(FILES doc/requirements.md doc/safety-manual.md DESTINATION .)
 install(FILES doc/qualification-kit.md DESTINATION . RENAME README.md)
-# The SBOM and the notices beside the licence: the validator carries
-# GoogleTest and nlohmann's JSON library, built from their sources, and the
-# C and C++ runtimes (and OpenSSL's libcrypto, on Linux).
+# The SBOM and the notices: the validator carries GoogleTest and nlohmann's
+# JSON library, the C and C++ runtimes, and on Linux OpenSSL's libcrypto.
 set(CPACK_MAVRID_PROGRAMS
   "mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}=${PROJECT_BINARY_DIR}/validate/mavrid-validate${CMAKE_EXECUTABLE_SUFFIX}.map")
 set(CPACK_MAVRID_SOURCES_BUILT_IN googletest nlohmann-json3-dev)
-set(CPACK_MAVRID_NOTICES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
 if(WIN32)
   include(cmake/windows_resources.cmake)
