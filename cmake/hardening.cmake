@@ -1,11 +1,8 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The mavrid authors
-# Hardening of the shipped program: Release builds on ELF platforms get a
-# stack protector, stack clash protection, checked C library calls
-# (_FORTIFY_SOURCE), read-only relocations bound at start-up, and a
-# position-independent executable.  Flags from CXXFLAGS and LDFLAGS (as
-# dpkg-buildflags sets them) still apply, and come first; a _FORTIFY_SOURCE
-# level given there is kept.
+# Release builds on ELF platforms get a stack protector, stack clash
+# protection, _FORTIFY_SOURCE, full RELRO and PIE.  CXXFLAGS and LDFLAGS
+# (as dpkg-buildflags sets them) still apply, first; their _FORTIFY_SOURCE stays.
 include(CheckCXXCompilerFlag)
 include(CheckLinkerFlag)
 include(CheckPIESupported)
@@ -34,8 +31,7 @@ if(HAVE_LINKER_RELRO_NOW)
   target_link_options(mavrid PRIVATE $<$<CONFIG:Release>:LINKER:-z,relro,-z,now>)
 endif()
 
-# The compiler's and start files' version strings are of no use at run
-# time, and Debian asks for them to go.
+# The compiler's version strings go, as Debian asks.
 if(CMAKE_OBJCOPY)
   add_custom_command(TARGET mavrid POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:mavrid>

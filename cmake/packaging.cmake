@@ -1,12 +1,10 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The mavrid authors
-# What cmake --install puts in place, and the Debian and RPM packages that
-# cpack makes of the same files: the program, its manual page, and a doc folder
-# with the licence (copyright) and the changelog.
+# What cmake --install puts in place, and the Debian package and RPM of the
+# same files: the program, its manual page, the licence and the changelog.
 include(GNUInstallDirs)
 
-# Compressed as Debian asks, with gzip -9n: no file name and no time stamp
-# inside, so that every build gives the same bytes.
+# gzip -9n, as Debian asks: no name or time inside, the same bytes every build.
 set(manual_gz ${PROJECT_BINARY_DIR}/mavrid.1.gz)
 set(changelog_gz ${PROJECT_BINARY_DIR}/changelog.gz)
 add_custom_command(OUTPUT ${manual_gz}
@@ -23,8 +21,6 @@ mavrid_install_cmake_package(${CMAKE_INSTALL_BINDIR}/mavrid)
 install(FILES ${manual_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${changelog_gz} doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# cpack -G DEB and cpack -G RPM: named and versioned as the project, whose
-# version the banner names too.
 set(CPACK_GENERATOR DEB)
 include(cmake/publishing.cmake)
 set(CPACK_PACKAGE_CONTACT "${MAVRID_CONTACT_NAME} <${MAVRID_CONTACT_EMAIL}>")
@@ -37,11 +33,8 @@ addresses as one Motorola S-record file: an S0 header, S1 data records of
 at most 30 bytes and an S9 termination record.  For firmware builds and
 device programmers.")
 set(CPACK_STRIP_FILES ON)
-# The SBOM beside the copyright file, and the staged directories 755 and
-# their time stamps fixed, whoever packs it.  The program loads the C
-# library; only the C library's and GCC's start files are linked into it,
-# which carry no notice.
-# (Both packages stage their files under usr/.)
+# The SBOM beside the copyright file; the program links in only start
+# files, which carry no notice.  (Both packages stage under usr/.)
 set(CPACK_MAVRID_PROGRAMS "usr/${CMAKE_INSTALL_BINDIR}/mavrid=${PROJECT_BINARY_DIR}/mavrid.map")
 set(CPACK_MAVRID_DOC_DIR usr/${CMAKE_INSTALL_DOCDIR})
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/cpack_stage.cmake)
@@ -61,16 +54,12 @@ set(CPACK_RPM_PACKAGE_VENDOR "The mavrid authors")
 # The system's manual folders belong to the filesystem package.
 list(APPEND CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
   /usr/share/man /usr/share/man/man1)
-# The licence and the SBOM are kept by an install that leaves out the
-# documentation (rpm --excludedocs).
+# The licence and the SBOM stay under rpm --excludedocs.
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/mavrid/copyright"
   "%license /usr/share/doc/mavrid/mavrid.spdx.json")
-# Stripped and compressed already: rpmbuild's own post-install scripts
-# would only strip the program again, and give it a new time stamp.
+# Stripped and compressed already: rpmbuild would only give it a new time.
 set(CPACK_RPM_SPEC_INSTALL_POST /bin/true)
-# The same bytes from every build of one commit: no host name, the build
-# time SOURCE_DATE_EPOCH (as every file's, from cmake/cpack_stage.cmake), no
-# build-id links.
+# Reproducible: no host name, the build time SOURCE_DATE_EPOCH, no build-id links.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define _build_id_links none

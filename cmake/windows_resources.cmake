@@ -1,14 +1,11 @@
 # SPDX-License-Identifier: MIT
 # SPDX-FileCopyrightText: 2026 The mavrid authors
-# What Windows knows of a program of ours: a version resource (the version
-# and licence that Explorer's Properties and software inventories show)
-# and the manifest it runs under (UTF-8 code page, long paths, as invoker);
-# and, in Release builds, no debug sections and no time stamp, so that two
-# builds of one commit are the same bytes.
+# What Windows knows of a program of ours: a version resource (version and
+# licence, for Explorer and inventories) and its manifest (UTF-8 code page,
+# long paths, as invoker); in Release, no debug sections and no time stamp.
 enable_language(RC)
 
-# Windows version numbers have four parts: 0.1 is 0,1,0,0.  (Parts the
-# project version lacks are empty and drop out of the list.)
+# Four parts: 0.1 is 0,1,0,0 (the parts the version lacks drop out).
 set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
   ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK} 0 0)
 list(SUBLIST version_parts 0 4 version_parts)
