@@ -5,12 +5,12 @@
 # long paths, as invoker); in Release, no debug sections and no time stamp.
 enable_language(RC)
 
-# Four parts: 0.1 is 0,1,0,0 (the parts the version lacks drop out).
-set(version_parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
+# Four numbers: 0.1 is 0,1,0,0 (the numbers the version lacks drop out).
+set(version_numbers ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR}
   ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK} 0 0)
-list(SUBLIST version_parts 0 4 version_parts)
-list(JOIN version_parts "." mavrid_windows_version)
-list(JOIN version_parts "," mavrid_windows_version_commas)
+list(SUBLIST version_numbers 0 4 version_numbers)
+list(JOIN version_numbers "." mavrid_windows_version)
+list(JOIN version_numbers "," mavrid_windows_version_commas)
 # REUSE-IgnoreStart: a pattern, not a notice
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE mavrid_copyright REGEX "^Copyright ")
 # REUSE-IgnoreEnd

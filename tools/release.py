@@ -541,9 +541,9 @@ def sbom_faults(path, schema, expected=None):
         doc = json.loads(read(path))
     except ValueError as fault:
         return [f"not JSON: {fault}"]
-    spec = json.loads(read(schema))
+    rules = json.loads(read(schema))
     faults = [f"schema: {e.message} at {'/'.join(map(str, e.absolute_path)) or 'the top'}"
-              for e in jsonschema.validators.validator_for(spec)(spec).iter_errors(doc)]
+              for e in jsonschema.validators.validator_for(rules)(rules).iter_errors(doc)]
     defined, licensing = {i.get("licenseId") for i in doc.get("hasExtractedLicensingInfos", [])}, get_spdx_licensing()
     for element in doc.get("packages", []) + doc.get("files", []):
         for field in ("licenseConcluded", "licenseDeclared"):
