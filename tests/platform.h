@@ -3,7 +3,7 @@
 // platform.h -- what the suite and the validator ask of the system they run
 // on: starting processes and waiting for them, whether Windows programs run
 // under Wine, names as wide strings, whole files, and hashes as text
-// (platform_posix.cpp, platform_windows.cpp).
+// (platform.cpp, platform_posix.cpp, platform_windows.cpp).
 #ifndef MAVRID_TESTS_PLATFORM_H
 #define MAVRID_TESTS_PLATFORM_H
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The mavrid authors
-// platform_posix.cpp -- processes, files and hashes on POSIX systems.
+// platform_posix.cpp -- processes on POSIX systems.
 #include "platform.h"
 
 #include <fcntl.h>
@@ -9,33 +9,10 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <fstream>
-#include <sstream>
 
 bool under_wine()
 {
     return true;
-}
-
-std::string read_file(const std::string& path, bool* readable)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (readable != nullptr)
-        *readable = in.is_open() && (static_cast<bool>(in) || in.eof());
-    return bytes.str();
-}
-
-std::string hex_of(const unsigned char* bytes, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 0xF];
-    }
-    return hex;
 }
 
 // Point fd at what the stream is given, or close it.

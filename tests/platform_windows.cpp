@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The mavrid authors
-// platform_windows.cpp -- processes, files and hashes on Windows.
+// platform_windows.cpp -- processes and wide names on Windows.
 #include "platform.h"
 
 #include <windows.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 // Wine's ntdll has functions of its own.
 bool under_wine()
@@ -31,27 +27,6 @@ std::string narrow(const std::wstring& wide)
     std::string utf8(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), n, nullptr, nullptr);
     return utf8;
-}
-
-std::string read_file(const std::string& path, bool* readable)
-{
-    std::ifstream in(std::filesystem::path(widen(path)), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (readable != nullptr)
-        *readable = in.is_open() && (static_cast<bool>(in) || in.eof());
-    return bytes.str();
-}
-
-std::string hex_of(const unsigned char* bytes, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::size_t i = 0; i < size; ++i) {
-        hex += digits[bytes[i] >> 4];
-        hex += digits[bytes[i] & 0xF];
-    }
-    return hex;
 }
 
 // One word of a command line, quoted as the C runtime splits it again.
