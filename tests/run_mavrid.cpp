@@ -282,6 +282,24 @@ Outcome Sandbox::run_in_cmd(const std::vector<std::string>& words) const
     return spawn(command, "", "", "", nullptr);
 }
 
+Launch Sandbox::launch_of(const std::vector<std::string>& words, const std::string& stdin_path,
+                          const std::string& stdout_path) const
+{
+    const Redirection console = redirection_of(stdout_path);
+    Launch launch;
+    launch.words = words;
+    launch.environment = chosen_environment();
+    launch.folder = run_folder();
+    launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
+    launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
+    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
+                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
+                                                                              : Standard::EMPTIED;
+    launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
+    launch.errors_to_output = console.with_errors;
+    return launch;
+}
+
 // What the run left: the console and error files that spawn redirected the
 // child's output to, and the output file.
 Outcome Sandbox::outcome(int status, const std::string& output_name, bool killed) const

@@ -156,6 +156,10 @@ class Sandbox {
                   const std::string& stdin_path, const std::string& stdout_path,
                   const std::string* piped_input) const;
     Outcome outcome(int status, const std::string& output_name, bool killed = false) const;
+    // The process of a run: these words, in the run folder, with the
+    // standard streams that spawn's paths name.
+    Launch launch_of(const std::vector<std::string>& words, const std::string& stdin_path,
+                     const std::string& stdout_path) const;
 
     // The program's working folder, and the files that spawn sends its
     // standard output (unless told otherwise) and standard error to.

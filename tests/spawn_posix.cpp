@@ -272,18 +272,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
                        const std::string& stdin_path, const std::string& stdout_path,
                        const std::string* piped_input) const
 {
-    const Redirection console = redirection_of(stdout_path);
-    Launch launch;
-    launch.words = words;
-    launch.environment = chosen_environment();
-    launch.folder = run_folder();
-    launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
-    launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
-    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
-                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
-                                                                              : Standard::EMPTIED;
-    launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
-    launch.errors_to_output = console.with_errors;
+    Launch launch = launch_of(words, stdin_path, stdout_path);
     const long file_size_limit = file_size_limit_;
     const bool unprivileged = unprivileged_;
     const bool windows_program = windows();

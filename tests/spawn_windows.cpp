@@ -137,18 +137,7 @@ Outcome Sandbox::spawn(std::vector<std::string> words, const std::string& output
         ADD_FAILURE() << "standard input from a pipe is for POSIX systems";
         return {};
     }
-    const Redirection console = redirection_of(stdout_path);
-    Launch launch;
-    launch.words = words;
-    launch.environment = chosen_environment();
-    launch.folder = run_folder();
-    launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
-    launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
-    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
-                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
-                                                                              : Standard::EMPTIED;
-    launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
-    launch.errors_to_output = console.with_errors;
+    Launch launch = launch_of(words, stdin_path, stdout_path);
     // The run's processes belong to a job of their own, which ends any
     // that is left when the run ends.
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
