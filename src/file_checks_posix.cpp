@@ -196,12 +196,7 @@ static bool holds_intel_hex(const char* path, const OpenFile& out)
     std::snprintf(name, sizeof name, "/proc/self/fd/%d", out.fd);
     path = name;
 #endif
-    std::FILE* old = fdopen(open(path, O_RDONLY | O_NONBLOCK), "rb");
-    if (old == nullptr)
-        return false;
-    const bool intel_hex = starts_with_record(old);
-    std::fclose(old);
-    return intel_hex;
+    return starts_with_record(fdopen(open(path, O_RDONLY | O_NONBLOCK), "rb"));
 }
 
 // On nullptr the run ends at once, which closes the descriptor.

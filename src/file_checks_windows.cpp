@@ -136,13 +136,9 @@ bool standard_stream_is_named(StandardStream stream, char* const names[], int co
 // no input of the user's.
 static bool holds_intel_hex(HANDLE out)
 {
-    std::FILE* old = stream_of(ReOpenFile(out, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0),
-                               _O_RDONLY | _O_BINARY, "rb");
-    if (old == nullptr)
-        return false;
-    const bool intel_hex = starts_with_record(old);
-    std::fclose(old);
-    return intel_hex;
+    return starts_with_record(
+        stream_of(ReOpenFile(out, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0),
+                  _O_RDONLY | _O_BINARY, "rb"));
 }
 
 // On nullptr the run ends at once, which closes the handle.

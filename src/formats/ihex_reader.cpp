@@ -68,12 +68,16 @@ int get_hex_byte()
     return value;
 }
 
-bool starts_with_record(std::FILE* stream)
+bool starts_with_record(std::FILE* opened)
 {
-    for (int c = std::getc(stream); c != EOF; c = std::getc(stream)) {
+    if (opened == nullptr)
+        return false;
+    int c = EOF;
+    while ((c = std::getc(opened)) != EOF) {
         c &= 0x7F; // as the reader sees it
         if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-            return c == ':';
+            break;
     }
-    return false;
+    std::fclose(opened);
+    return c == ':';
 }

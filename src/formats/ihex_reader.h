@@ -14,8 +14,9 @@ void skip_to(int target);
 // return it.  Ends the run on a non-digit or at end of file.
 int get_hex_byte();
 
-// Whether stream, read from where it stands, holds Intel HEX: its first
-// character that is not blank or a line end is a record mark.
-bool starts_with_record(std::FILE* stream);
+// Whether a stream opened for this question alone holds Intel HEX: its
+// first character that is not blank or a line end is a record mark.  The
+// stream is closed; a null one, of a file that may not be read, holds none.
+bool starts_with_record(std::FILE* opened);
 
 #endif // MAVRID_FORMATS_IHEX_READER_H
