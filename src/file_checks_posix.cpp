@@ -167,10 +167,10 @@ bool standard_stream_is_named(StandardStream stream, char* const names[], int co
     return false;
 }
 
-// Whether any open file but out refers to the regular file open as out.
-// Where the system cannot say, only this run's input and console are
-// looked for.
-static bool held_elsewhere(const OpenFile& out, const OpenFile& in, const OpenFile& console)
+// Whether the system knows of an open file but out that refers to the
+// regular file open as out.  No answer (NFS, a file of another user's,
+// a system without leases) is taken for none.
+static bool held_elsewhere(const OpenFile& out)
 {
 #ifdef F_SETLEASE
     // Another open meanwhile would break the lease by SIGIO, which must not end the run.
@@ -179,10 +179,10 @@ static bool held_elsewhere(const OpenFile& out, const OpenFile& in, const OpenFi
         fcntl(out.fd, F_SETLEASE, F_UNLCK);
         return false;
     }
-    if (errno == EAGAIN)
-        return true;
+    return errno == EAGAIN;
+#else
+    return false;
 #endif
-    return same_identity(out.st, in.st) || same_identity(out.st, console.st);
 }
 
 // Whether the regular file open as out already holds Intel HEX: it is then
@@ -218,7 +218,8 @@ std::FILE* create_output(const char* path, std::FILE* input)
     // A terminal, a pipe or the null device is written as it is.
     if (!S_ISREG(out.st.st_mode))
         return fdopen(out.fd, "w");
-    if (held_elsewhere(out, in, console) || case_variants(out, in) || case_variants(out, console))
+    // This run's own files are known without the system's answer.
+    if (held_elsewhere(out) || same_file(out, in) || same_file(out, console))
         return nullptr;
     if (holds_intel_hex(path, out))
         error_exit("S-record file is an Intel hex file");
