@@ -254,9 +254,9 @@ Redirection redirection_of(const std::string& stdout_path)
     };
     redirection.with_errors = take(WITH_ERRORS);
     if (take(APPENDED))
-        redirection.opening = Redirection::APPENDED;
+        redirection.opening = Standard::APPENDED;
     else if (take(READ_WRITE))
-        redirection.opening = Redirection::READ_WRITE;
+        redirection.opening = Standard::READ_WRITE;
     redirection.path = rest;
     return redirection;
 }
@@ -292,9 +292,7 @@ Launch Sandbox::launch_of(const std::vector<std::string>& words, const std::stri
     launch.folder = run_folder();
     launch.standard[0].file = stdin_path.empty() ? NULL_DEVICE : path(stdin_path);
     launch.standard[1].file = console.path.empty() ? console_file() : path(console.path);
-    launch.standard[1].opening = console.opening == Redirection::APPENDED     ? Standard::APPENDED
-                                 : console.opening == Redirection::READ_WRITE ? Standard::READ_WRITE
-                                                                              : Standard::EMPTIED;
+    launch.standard[1].opening = console.opening;
     launch.standard[2] = {errors_file(), Standard::EMPTIED}; // emptied, whatever else goes
     launch.errors_to_output = console.with_errors;
     return launch;

@@ -196,7 +196,7 @@ inline const std::string WITH_ERRORS = "2>&1";
 
 // A stdout_path taken apart.
 struct Redirection {
-    enum Opening { EMPTIED, APPENDED, READ_WRITE } opening = EMPTIED;
+    Standard::Opening opening = Standard::EMPTIED;
     bool with_errors = false;
     std::string path; // without the marks
 };
