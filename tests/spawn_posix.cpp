@@ -121,6 +121,16 @@ static void feed(int fd, const std::string& input, std::size_t& done)
     }
 }
 
+// A process's or thread's state and parent, from its /proc stat file;
+// false when it cannot be read.
+static bool state_of(const std::string& stat_file, char& state, long& parent)
+{
+    const std::string stat = read_file(stat_file);
+    const std::size_t name_end = stat.rfind(')'); // the name may hold anything
+    return name_end != std::string::npos
+           && std::sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) == 2;
+}
+
 // Whether a process still runs: a zombie counts while a thread of it does,
 // as a group leader that ended its own thread and left others running.
 static bool alive(pid_t pid)
@@ -134,10 +144,10 @@ static bool alive(pid_t pid)
          entry = readdir(folder)) {
         if (entry->d_name[0] == '.')
             continue;
-        const std::string stat = read_file(tasks + "/" + entry->d_name + "/stat");
-        const std::size_t name_end = stat.rfind(')'); // the name may hold anything
-        running = name_end != std::string::npos && name_end + 2 < stat.size()
-                  && stat[name_end + 2] != 'Z' && stat[name_end + 2] != 'X';
+        char state = 0;
+        long parent = 0;
+        running = state_of(tasks + "/" + entry->d_name + "/stat", state, parent) && state != 'Z'
+                  && state != 'X';
     }
     closedir(folder);
     return running;
@@ -169,13 +179,9 @@ static std::string name_of(pid_t pid)
 // The processes whose parent is this one, as /proc says.
 static bool child_of_this(pid_t pid)
 {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t name_end = stat.rfind(')');
     char state = 0;
     long parent = 0;
-    return name_end != std::string::npos
-           && std::sscanf(stat.c_str() + name_end + 1, " %c %ld", &state, &parent) == 2
-           && parent == getpid();
+    return state_of("/proc/" + std::to_string(pid) + "/stat", state, parent) && parent == getpid();
 }
 
 // Without a namespace: end every process that a run left behind, and name
