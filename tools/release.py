@@ -57,13 +57,14 @@ def sha256(path):
 
 
 # The version from its one place; who answers for a release and where it is
-# published, from cmake/publishing.cmake.
+# published, from cmake/publishing.cmake; the copyright, from LICENSE.
 VERSION = re.search(r"^project\(mavrid VERSION ([0-9.]+)", read(f"{TOP}/CMakeLists.txt"), re.M)[1]
 PUBLISHING = dict(re.findall(r'^set\((MAVRID_\w+) "([^"]*)"\)', read(f"{TOP}/cmake/publishing.cmake"), re.M))
 CONTACT_NAME, CONTACT_EMAIL = PUBLISHING["MAVRID_CONTACT_NAME"], PUBLISHING["MAVRID_CONTACT_EMAIL"]
 DOWNLOAD_URL = PUBLISHING["MAVRID_DOWNLOAD_URL"]
 SOURCE_NAME = f"mavrid-{VERSION}.tar.gz"
 SUPPLIER = f"Organization: {CONTACT_NAME} ({CONTACT_EMAIL})"
+COPYRIGHT = re.search(r"Copyright \(c\) .+", read(f"{TOP}/LICENSE"))[0]  # REUSE-IgnoreLine
 SCHEMA = os.path.join(os.path.dirname(TOP), "shared", "spdx", "spdx-2.3-schema.json")
 
 
@@ -86,10 +87,6 @@ def epoch():
          "SOURCE_DATE_EPOCH to the release's time in seconds since 1970 (git log -1 --format=%ct)")
 
 
-def copyright_line():
-    return re.search(r"Copyright \(c\) .+", read(f"{TOP}/LICENSE"))[0]  # REUSE-IgnoreLine
-
-
 def spdx_id(name, kind="Package"):
     return f"SPDXRef-{kind}-" + re.sub(r"[^A-Za-z0-9.-]", "-", name)
 
@@ -110,7 +107,7 @@ def source_package(**fields):
     return package("mavrid", VERSION, "SOURCE", f"pkg:generic/mavrid@{VERSION}?file_name={SOURCE_NAME}",
                    SPDXID="SPDXRef-Package-source", packageFileName=SOURCE_NAME, supplier=SUPPLIER,
                    downloadLocation=download(SOURCE_NAME), **fields, licenseConcluded="MIT",
-                   licenseDeclared="MIT", copyrightText=copyright_line())
+                   licenseDeclared="MIT", copyrightText=COPYRIGHT)
 
 
 def document(name, describes, packages, files=(), relationships=(), extracted=()):
@@ -338,7 +335,7 @@ def stage(a):
                                                           "tarball's SHA-256 is not known here."}
     packages = [package("mavrid", version, "APPLICATION", purl, SPDXID="SPDXRef-Package-release",
                         packageFileName=release, supplier=SUPPLIER, downloadLocation=download(release),
-                        licenseConcluded=licence, licenseDeclared="MIT", copyrightText=copyright_line()),
+                        licenseConcluded=licence, licenseDeclared="MIT", copyrightText=COPYRIGHT),
                 source_package(**note)]
     packages += [package(n, c["version"], "LIBRARY", c["purl"], supplier="Organization: Debian",
                          downloadLocation=c["download"], sourceInfo=c["source"], licenseDeclared=c["licence"])
@@ -356,7 +353,7 @@ def stage(a):
         files.append({"SPDXID": file_id, "fileName": "./" + os.path.relpath(path, staged), "fileTypes": ["BINARY"],
                       "checksums": [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(content).hexdigest()},
                                     {"algorithm": "SHA256", "checksumValue": hashlib.sha256(content).hexdigest()}],
-                      "licenseConcluded": licence, "copyrightText": copyright_line()})
+                      "licenseConcluded": licence, "copyrightText": COPYRIGHT})
         targets = [("CONTAINS", "SPDXRef-Package-release"), ("GENERATED_FROM", "SPDXRef-Package-source")]
         targets += [(f"{kind}_LINK", spdx_id(n)) for n in sorted(components)
                     for kind in sorted(components[n]["kinds"], reverse=True)]
